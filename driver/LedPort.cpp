@@ -1,0 +1,67 @@
+#include "driver/LedPort.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "driver/SignIdentity.h"
+
+namespace ledsign {
+
+namespace {
+
+// A record's text field, up to its NUL or the field's end; a field with no NUL comes back
+// as long as the field, which Configure treats as too long (name) or unknown (parity).
+std::string_view FieldText(const char* field, size_t fieldSize) {
+    const void* nul = std::memchr(field, '\0', fieldSize);
+    return std::string_view(field, nul != nullptr ? static_cast<const char*>(nul) - field : fieldSize);
+}
+
+void CopyText(char* destination, const char* text) { std::memcpy(destination, text, std::strlen(text) + 1); }
+
+}  // namespace
+
+void LedPort::Init(const PortSettings* settings) {
+    const SignIdentity& sign = kSignIdentity;
+    const std::string_view portName =
+        settings != nullptr ? FieldText(settings->portName, sizeof settings->portName) : "COM1";
+    if (settings == nullptr || sign.fixedLineSettings) {
+        Configure(portName, sign.defaultBaudRate, 8, 1, "NONE");
+        return;
+    }
+    Configure(portName, settings->baudRate, settings->dataBits, settings->stopBits,
+              FieldText(settings->parityWord, sizeof settings->parityWord));
+}
+
+int32_t LedPort::OpenLed() { return IsOpen() == 1 ? 1 : Open(); }
+
+void LedPort::CloseLed() {
+    if (IsOpen() == 1) Close();
+}
+
+int32_t LedPort::WriteText(const char* text) {
+    if (text == nullptr) return -1;
+    PortLine line{*this};
+    return SignWriteText(line, text);
+}
+
+int32_t LedPort::Clear() {
+    PortLine line{*this};
+    return SignClear(line);
+}
+
+void LedPort::SetShowMode(uint8_t) {}
+
+int32_t LedPort::GetAttributes(LEDAtt* attributes) const {
+    if (attributes == nullptr) return -1;
+    const SignIdentity& sign = kSignIdentity;
+    attributes->rowChars = sign.rowChars;
+    attributes->rowWideChars = sign.rowWideChars;
+    attributes->dots = sign.dots;
+    attributes->twoRows = sign.twoRows;
+    CopyText(attributes->commText, sign.commText);
+    CopyText(attributes->vendor, sign.vendor);
+    CopyText(attributes->vendorCopy, sign.vendor);
+    return 1;
+}
+
+}  // namespace ledsign

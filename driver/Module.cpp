@@ -1,0 +1,57 @@
+// Module load and unload: the driver object is built before the "Initializing" trace line
+// and destroyed, closing a port still held, after the "Terminating" line.
+#include <cstdio>
+#include <cstring>
+
+#include "driver/LedPort.h"
+#include "driver/SignIdentity.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace ledsign {
+
+namespace {
+
+// Static objects of one source are built in order and destroyed in reverse: this one first.
+LedPort driverObject;
+
+void TraceModuleLine(const char* event) {
+    char line[64];
+    std::snprintf(line, sizeof line, "%s %s!\n", kSignIdentity.moduleName, event);
+#if defined(_WIN32)
+    OutputDebugStringA(line);
+#else
+    const ssize_t ignored = write(STDERR_FILENO, line, std::strlen(line));
+    (void)ignored;
+#endif
+}
+
+#if !defined(_WIN32)
+// On Linux the loader runs static construction and destruction at dlopen and dlclose;
+// this object, built after the driver object, traces around it.
+struct ModuleLifetime {
+    ModuleLifetime() { TraceModuleLine("Initializing"); }
+    ~ModuleLifetime() { TraceModuleLine("Terminating"); }
+};
+ModuleLifetime moduleLifetime;
+#endif
+
+}  // namespace
+
+LedPort& TheLedPort() { return driverObject; }
+
+}  // namespace ledsign
+
+#if defined(_WIN32)
+// The C runtime builds static objects before process attach and destroys them after
+// process detach, which gives the order above.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) ledsign::TraceModuleLine("Initializing");
+    if (reason == DLL_PROCESS_DETACH) ledsign::TraceModuleLine("Terminating");
+    return TRUE;
+}
+#endif

@@ -1,0 +1,191 @@
+// POSIX backend of the serial module: termios, an exclusive hold on the device, and a
+// write that returns once every byte has been written and drained.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "serial/PosixLine.h"
+#include "serial/SerialPort.h"
+
+namespace ledsign {
+
+namespace {
+
+bool ParseComNumber(const char* name, unsigned* number) {
+    if ((name[0] != 'C' && name[0] != 'c') || (name[1] != 'O' && name[1] != 'o') ||
+        (name[2] != 'M' && name[2] != 'm') || name[3] == '\0') {
+        return false;
+    }
+    unsigned value = 0;
+    for (const char* digit = name + 3; *digit != '\0'; ++digit) {
+        if (*digit < '0' || *digit > '9' || value > 100000) return false;
+        value = value * 10 + static_cast<unsigned>(*digit - '0');
+    }
+    if (value == 0) return false;
+    *number = value;
+    return true;
+}
+
+void ReleaseDescriptor(int fd) {
+    // TIOCEXCL outlives the descriptor on some bridges; clear it so the device can be reopened.
+    ioctl(fd, TIOCNXCL);
+    close(fd);
+}
+
+bool WaitWritable(int fd) {
+    pollfd request{fd, POLLOUT, 0};
+    for (;;) {
+        const int ready = poll(&request, 1, -1);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) return false;
+        return (request.revents & (POLLERR | POLLHUP | POLLNVAL)) == 0;
+    }
+}
+
+}  // namespace
+
+bool ResolveDevicePath(const char* portName, char* path, size_t pathSize) {
+    if (portName == nullptr || portName[0] == '\0') return false;
+    unsigned comNumber = 0;
+    int written = 0;
+    if (portName[0] == '/') {
+        written = std::snprintf(path, pathSize, "%s", portName);
+    } else if (ParseComNumber(portName, &comNumber)) {
+        written = std::snprintf(path, pathSize, "/dev/ttyS%u", comNumber - 1);
+    } else {
+        written = std::snprintf(path, pathSize, "/dev/%s", portName);
+    }
+    return written > 0 && static_cast<size_t>(written) < pathSize;
+}
+
+bool BaudConstant(int32_t baudRate, speed_t* speed) {
+    struct Rate {
+        int32_t baud;
+        speed_t constant;
+    };
+    static constexpr Rate kRates[] = {
+        {50, B50},         {75, B75},         {110, B110},       {134, B134},
+        {150, B150},       {200, B200},       {300, B300},       {600, B600},
+        {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+        {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+        {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
+        {576000, B576000}, {921600, B921600}, {1000000, B1000000},
+    };
+    for (const Rate& rate : kRates) {
+        if (rate.baud == baudRate) {
+            *speed = rate.constant;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool BuildTermios(const termios& current, const LineSettings& settings, termios* result) {
+    speed_t speed = 0;
+    if (settings.baudRate <= 0 || !BaudConstant(settings.baudRate, &speed)) return false;
+    tcflag_t size = 0;
+    switch (static_cast<uint8_t>(settings.dataBits)) {
+        case 5: size = CS5; break;
+        case 6: size = CS6; break;
+        case 7: size = CS7; break;
+        case 8: size = CS8; break;
+        default: return false;
+    }
+    termios line = current;
+    // Raw bytes in both directions; IXON/IXOFF and CRTSCTS are left as the device has them.
+    line.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                           ICRNL | INPCK);
+    line.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    line.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    line.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB);
+    line.c_cflag |= size | CREAD | CLOCAL;
+    if (settings.parity == kParityOdd) line.c_cflag |= PARENB | PARODD;
+    if (settings.parity == kParityEven) line.c_cflag |= PARENB;
+    if (settings.stopBits == 2) line.c_cflag |= CSTOPB;
+    line.c_cc[VMIN] = 1;
+    line.c_cc[VTIME] = 0;
+    cfsetispeed(&line, speed);
+    cfsetospeed(&line, speed);
+    *result = line;
+    return true;
+}
+
+int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSettings& settings) {
+    char path[64];
+    int fd = -1;
+    if (ResolveDevicePath(portName, path, sizeof path)) {
+        fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    }
+    // A second holder fails here: TIOCEXCL does not stop root, the advisory lock does.
+    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        fd = -1;
+    }
+    if (fd < 0) {
+        port.fd = kFailedDescriptor;
+        return -1;
+    }
+    ioctl(fd, TIOCEXCL);
+    tcflush(fd, TCIOFLUSH);
+
+    termios current{};
+    termios wanted{};
+    termios applied{};
+    // tcsetattr succeeds when any part applied, so the speed is read back to catch a refusal.
+    const bool accepted = tcgetattr(fd, &current) == 0 && BuildTermios(current, settings, &wanted) &&
+                          tcsetattr(fd, TCSANOW, &wanted) == 0 && tcgetattr(fd, &applied) == 0 &&
+                          cfgetospeed(&applied) == cfgetospeed(&wanted);
+    if (!accepted) {
+        ReleaseDescriptor(fd);
+        port.fd = kNoDescriptor;
+        return -2;
+    }
+    port.fd = fd;
+    return 1;
+}
+
+void PlatformClose(PlatformPort& port) {
+    if (port.fd >= 0) ReleaseDescriptor(port.fd);
+    port.fd = kNoDescriptor;
+}
+
+int32_t PlatformWrite(PlatformPort& port, const uint8_t* bytes, uint32_t count) {
+    if (port.fd < 0) return -1;
+    uint32_t done = 0;
+    while (done < count) {
+        const ssize_t written = write(port.fd, bytes + done, count - done);
+        if (written > 0) {
+            done += static_cast<uint32_t>(written);
+        } else if (written < 0 && errno == EINTR) {
+            continue;
+        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!WaitWritable(port.fd)) return -1;
+        } else {
+            return -1;
+        }
+    }
+    while (tcdrain(port.fd) != 0) {
+        if (errno != EINTR) return -1;
+    }
+    return 1;
+}
+
+bool PlatformHolds(const PlatformPort& port) { return port.fd >= 0; }
+
+bool PlatformOpenFailed(const PlatformPort& port) { return port.fd == kFailedDescriptor; }
+
+void PlatformSleep(uint32_t milliseconds) {
+    timespec remaining{static_cast<time_t>(milliseconds / 1000),
+                       static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace ledsign

@@ -1,0 +1,131 @@
+// Loading and unloading a plug-in in a child process: the trace lines, their order around
+// the driver object's life, and a port still held at unload being closed.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "Plugin.h"
+#include "Pty.h"
+
+namespace ledsign::test {
+namespace {
+
+int OpenDescriptors() {
+    int count = 0;
+    DIR* directory = opendir("/proc/self/fd");
+    while (readdir(directory) != nullptr) ++count;
+    closedir(directory);
+    return count;
+}
+
+std::string ReadAll(int fd) {
+    std::string all;
+    char buffer[8192];
+    ssize_t got = 0;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0) all.append(buffer, static_cast<size_t>(got));
+    return all;
+}
+
+int WaitChild(pid_t child) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+}
+
+struct TraceCase {
+    const char* sign;
+    const char* module;
+};
+
+const TraceCase kTraceCases[] = {
+    {"brava", "BRAVAX.DLL"}, {"dorun", "Dorun.DLL"}, {"cresto", "CRESTO.DLL"}, {"elvane", "ELVANE.DLL"}};
+
+void PrintTo(const TraceCase& c, std::ostream* out) { *out << c.sign; }
+
+class ModuleLifetime : public ::testing::TestWithParam<TraceCase> {};
+
+TEST_P(ModuleLifetime, LoadAndUnloadLeaveTwoTraceLinesAndOpenNothing) {
+    int errorPipe[2];
+    ASSERT_EQ(pipe(errorPipe), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(errorPipe[1], STDERR_FILENO);
+        close(errorPipe[0]);
+        close(errorPipe[1]);
+        const int before = OpenDescriptors();
+        void* library = dlopen(PluginPath(GetParam().sign).c_str(), RTLD_NOW | RTLD_LOCAL);
+        const int loaded = OpenDescriptors();
+        const bool closed = library != nullptr && dlclose(library) == 0;
+        _exit(closed && loaded == before ? 0 : 1);
+    }
+    close(errorPipe[1]);
+    const std::string trace = ReadAll(errorPipe[0]);
+    close(errorPipe[0]);
+    EXPECT_EQ(WaitChild(child), 0);
+    const std::string module = GetParam().module;
+    EXPECT_EQ(trace, module + " Initializing!\n" + module + " Terminating!\n");
+}
+
+// The "Terminating" line is written before the port is closed. The child's standard error is a
+// full pipe, so the child blocks inside that trace line until the test drains it: the device must
+// still be open while it blocks, and close once the line is through.
+TEST_P(ModuleLifetime, UnloadWithThePortOpenClosesItAfterTheTerminatingLine) {
+    Pty pty;
+    int errorPipe[2];
+    int readyPipe[2];
+    ASSERT_EQ(pipe(errorPipe), 0);
+    ASSERT_EQ(pipe(readyPipe), 0);
+    fcntl(errorPipe[1], F_SETPIPE_SZ, 4096);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(errorPipe[1], STDERR_FILENO);
+        close(errorPipe[0]);
+        close(readyPipe[0]);
+        void* library = dlopen(PluginPath(GetParam().sign).c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) _exit(2);
+        auto init = reinterpret_cast<InitLedFn>(dlsym(library, "InitLed"));
+        auto open = reinterpret_cast<OpenLedFn>(dlsym(library, "OpenLed"));
+        PortSettings settings{};
+        pty.PortName().copy(settings.portName, 9);
+        settings.baudRate = 9600;
+        settings.dataBits = 8;
+        settings.stopBits = 1;
+        init(&settings);
+        if (open() != 1) _exit(3);
+        // Fill standard error so that the next trace line blocks.
+        fcntl(STDERR_FILENO, F_SETFL, O_NONBLOCK);
+        const char filler[256] = {};
+        for (size_t chunk : {sizeof filler, size_t{1}}) {
+            while (write(STDERR_FILENO, filler, chunk) > 0) {
+            }
+        }
+        fcntl(STDERR_FILENO, F_SETFL, 0);
+        (void)!write(readyPipe[1], "r", 1);
+        dlclose(library);
+        _exit(0);
+    }
+    close(errorPipe[1]);
+    close(readyPipe[1]);
+    char ready = 0;
+    ASSERT_EQ(read(readyPipe[0], &ready, 1), 1);
+    // The child now blocks writing "Terminating": the port must stay open meanwhile.
+    EXPECT_FALSE(pty.WaitForHangup(300));
+    const std::string trace = ReadAll(errorPipe[0]);
+    EXPECT_TRUE(pty.WaitForHangup(2000));
+    EXPECT_EQ(WaitChild(child), 0);
+    EXPECT_NE(trace.find(std::string(GetParam().module) + " Terminating!\n"), std::string::npos);
+    close(errorPipe[0]);
+    close(readyPipe[0]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Plugins, ModuleLifetime, ::testing::ValuesIn(kTraceCases),
+                         [](const ::testing::TestParamInfo<TraceCase>& info) { return std::string(info.param.sign); });
+
+}  // namespace
+}  // namespace ledsign::test

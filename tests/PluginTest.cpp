@@ -1,0 +1,217 @@
+// The built plug-in libraries, loaded by path and driven through their exports over ptys.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "Plugin.h"
+#include "Pty.h"
+#include "RecordingLine.h"
+
+namespace ledsign::test {
+namespace {
+
+using std::chrono::milliseconds;
+
+struct SignCase {
+    const char* sign;
+    // What "AB#D" puts on the line, and the clear command.
+    const char* twoRowBytes;
+    const char* clearBytes;
+    int32_t dots, rowChars, rowWideChars, twoRows;
+    const char* commText;
+    const char* vendor;
+    speed_t defaultSpeed;
+};
+
+const SignCase kSigns[] = {
+    {"brava", "05 01 03 01 00 58 20 02 41 42 05 01 03 02 00 58 20 01 44", "2A 30 31 44 0D", 32, 16, 8, 1,
+     "2400,8,NONE,1", "\xB3\xC9\xB6\xBC\xD6\xD0\xBF\xC6", B2400},
+    {"dorun", "05 01 03 01 00 40 10 04 41 42 23 44", "2A 30 31 44 0D", 16, 12, 6, 0, "2400,8,NONE,1",
+     "\xB3\xC9\xB6\xBC\xD6\xD0\xBF\xC6", B2400},
+    {"cresto", "1B 01 01 41 42 0D 1B 01 01 44 0D", "1B 01 01 0D 1B 01 01 0D", 24, 9, 6, 0, "4800,8,NONE,2",
+     "\xC9\xCF\xBA\xA3", B9600},
+    {"elvane", "1B 01 04 41 42 0D 1B 01 05 44 0D", "1B 01 04 0D 1B 01 05 0D", 24, 24, 12, 1, "4800,8,NONE,2",
+     "\xC9\xCF\xBA\xA3", B9600},
+};
+
+void PrintTo(const SignCase& c, std::ostream* out) { *out << c.sign; }
+
+class EverySign : public ::testing::TestWithParam<SignCase> {};
+
+std::string SignName(const ::testing::TestParamInfo<SignCase>& info) { return info.param.sign; }
+
+TEST_P(EverySign, SendsTextAndClearOverAPty) {
+    const SignCase& c = GetParam();
+    Pty pty;
+    pty.HoldSlave();
+    Plugin plugin(c.sign);
+    ASSERT_EQ(plugin.OpenOn(pty.PortName(), 4800, 8, 2, "NONE"), 1);
+    EXPECT_EQ(plugin.IsLedOpened(), 1);
+    EXPECT_EQ(plugin.Write2Led("AB#D"), 1);
+    plugin.SetShowMode(7);
+    EXPECT_EQ(plugin.ClearLed(), 1);
+    const std::string expected = Bytes(c.twoRowBytes) + Bytes(c.clearBytes);
+    EXPECT_EQ(Hex(pty.WaitForBytes(expected.size())), Hex(expected));
+    EXPECT_EQ(Hex(pty.Settle(50)), Hex(expected));  // SetShowMode sent nothing
+}
+
+TEST_P(EverySign, AppliesTheRecordSettingsToTheLine) {
+    const SignCase& c = GetParam();
+    Pty pty;
+    pty.HoldSlave();
+    Plugin plugin(c.sign);
+    ASSERT_EQ(plugin.OpenOn(pty.PortName(), 9600, 7, 2, "EVEN"), 1);
+    const termios applied = pty.SlaveSettings();
+    // dorun always uses 2400 baud and one stop bit, whatever the record says.
+    const bool fixed = std::strcmp(c.sign, "dorun") == 0;
+    EXPECT_EQ(cfgetospeed(&applied), fixed ? static_cast<speed_t>(B2400) : static_cast<speed_t>(B9600));
+    EXPECT_EQ((applied.c_cflag & CSTOPB) != 0, !fixed);
+}
+
+TEST_P(EverySign, ReportsItsAttributesAndTouchesNothingElse) {
+    const SignCase& c = GetParam();
+    Plugin plugin(c.sign);
+    unsigned char raw[sizeof(LEDAtt)];
+    std::memset(raw, 0xCC, sizeof raw);
+    LEDAtt* attributes = reinterpret_cast<LEDAtt*>(raw);
+    EXPECT_EQ(plugin.GetLEDAtt(attributes), 1);
+    EXPECT_EQ(attributes->dots, c.dots);
+    EXPECT_EQ(attributes->rowChars, c.rowChars);
+    EXPECT_EQ(attributes->rowWideChars, c.rowWideChars);
+    EXPECT_EQ(attributes->twoRows, c.twoRows);
+    EXPECT_STREQ(attributes->commText, c.commText);
+    EXPECT_STREQ(attributes->vendor, c.vendor);
+    EXPECT_STREQ(attributes->vendorCopy, c.vendor);
+    // Every byte after each text's NUL is as the host left it.
+    const size_t written[][2] = {{offsetof(LEDAtt, commText), std::strlen(c.commText) + 1},
+                                 {offsetof(LEDAtt, vendor), std::strlen(c.vendor) + 1},
+                                 {offsetof(LEDAtt, vendorCopy), std::strlen(c.vendor) + 1}};
+    for (size_t offset = 16; offset < sizeof raw; ++offset) {
+        bool inText = false;
+        for (const auto& field : written) inText |= offset >= field[0] && offset < field[0] + field[1];
+        if (!inText) ASSERT_EQ(raw[offset], 0xCC) << "byte " << offset;
+    }
+    EXPECT_EQ(plugin.GetLEDAtt(nullptr), -1);
+    EXPECT_EQ(plugin.GetVer(), 3.0f);
+}
+
+TEST_P(EverySign, ClosedPortResults) {
+    const SignCase& c = GetParam();
+    Plugin plugin(c.sign);
+    EXPECT_EQ(plugin.IsLedOpened(), 0);
+    plugin.CloseLed();
+    EXPECT_EQ(plugin.IsLedOpened(), 0);
+    EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
+    EXPECT_EQ(plugin.ClearLed(), -1);
+    EXPECT_EQ(plugin.Write2Led(nullptr), -1);
+    // An ESC-line sign has nothing to send for an empty text.
+    const bool escLine = c.sign[0] == 'c' || c.sign[0] == 'e';
+    EXPECT_EQ(plugin.Write2Led(""), escLine ? 1 : -1);
+}
+
+TEST_P(EverySign, OpenResults) {
+    const SignCase& c = GetParam();
+    Pty pty;
+    Plugin plugin(c.sign);
+    EXPECT_EQ(plugin.OpenOn("nosuchtty"), -1);
+    EXPECT_EQ(plugin.IsLedOpened(), 0);
+    if (std::strcmp(c.sign, "dorun") != 0) {
+        EXPECT_EQ(plugin.OpenOn(pty.PortName(), 12345), -2);
+        EXPECT_EQ(plugin.IsLedOpened(), 0);
+    }
+    // The device is held: another plug-in cannot open it, and a second OpenLed does not reopen.
+    ASSERT_EQ(plugin.OpenOn(pty.PortName(), 4800), 1);
+    Plugin other(c.sign == std::string("brava") ? "dorun" : "brava");
+    EXPECT_EQ(other.OpenOn(pty.PortName()), -1);
+    PortSettings faster{};
+    pty.PortName().copy(faster.portName, 9);
+    faster.baudRate = 19200;
+    faster.dataBits = 8;
+    plugin.InitLed(&faster);
+    EXPECT_EQ(plugin.OpenLed(), 1);
+    const termios applied = pty.SlaveSettings();
+    const bool fixed = std::strcmp(c.sign, "dorun") == 0;
+    EXPECT_EQ(cfgetospeed(&applied), fixed ? static_cast<speed_t>(B2400) : static_cast<speed_t>(B4800));
+    plugin.CloseLed();
+    EXPECT_EQ(plugin.IsLedOpened(), 0);
+    EXPECT_TRUE(pty.WaitForHangup());
+}
+
+INSTANTIATE_TEST_SUITE_P(Plugins, EverySign, ::testing::ValuesIn(kSigns), SignName);
+
+// Gaps between frames as they arrive on the line.
+milliseconds Gap(const std::vector<Chunk>& chunks, size_t firstByteOfSecondFrame) {
+    size_t seen = 0;
+    Clock::time_point before{};
+    for (const Chunk& chunk : chunks) {
+        if (seen + chunk.bytes.size() > firstByteOfSecondFrame) {
+            return std::chrono::duration_cast<milliseconds>(chunk.at - before);
+        }
+        seen += chunk.bytes.size();
+        before = chunk.at;
+    }
+    return milliseconds(-1);
+}
+
+TEST(PluginTiming, BravaPausesBetweenRowsAndAfterRow2) {
+    Pty pty;
+    pty.HoldSlave();
+    Plugin plugin("brava");
+    ASSERT_EQ(plugin.OpenOn(pty.PortName()), 1);
+    const auto start = Clock::now();
+    EXPECT_EQ(plugin.Write2Led("AB#D"), 1);
+    EXPECT_GE(Clock::now() - start, milliseconds(200));
+    pty.WaitForBytes(19);
+    EXPECT_GE(Gap(pty.Chunks(), 10), milliseconds(95));
+}
+
+TEST(PluginTiming, DorunPausesAfterItsFrameAndClearDoesNot) {
+    Pty pty;
+    pty.HoldSlave();
+    Plugin plugin("dorun");
+    ASSERT_EQ(plugin.OpenOn(pty.PortName()), 1);
+    auto start = Clock::now();
+    EXPECT_EQ(plugin.Write2Led("A"), 1);
+    EXPECT_GE(Clock::now() - start, milliseconds(200));
+    start = Clock::now();
+    EXPECT_EQ(plugin.ClearLed(), 1);
+    EXPECT_LT(Clock::now() - start, milliseconds(100));
+}
+
+TEST(PluginTiming, BravaClosedPortFailsAfterItsFirstPause) {
+    Plugin plugin("brava");
+    const auto start = Clock::now();
+    EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
+    EXPECT_GE(Clock::now() - start, milliseconds(100));
+}
+
+TEST(PluginText, ChineseTextArrivesAsItsGbkBytes) {
+    Pty pty;
+    pty.HoldSlave();
+    Plugin plugin("brava");
+    ASSERT_EQ(plugin.OpenOn(pty.PortName()), 1);
+    EXPECT_EQ(plugin.Write2Led("\xD6\xD0\xCE\xC4#OK"), 1);
+    const std::string expected = Bytes("05 01 03 01 00 58 20 04 D6 D0 CE C4 05 01 03 02 00 58 20 02 4F 4B");
+    EXPECT_EQ(Hex(pty.WaitForBytes(expected.size())), Hex(expected));
+}
+
+TEST(PluginFaults, SignSideVanishingMidCallGivesMinusOne) {
+    Pty pty;
+    Plugin plugin("brava");
+    ASSERT_EQ(plugin.OpenOn(pty.PortName()), 1);
+    pty.CloseMaster();
+    const auto start = Clock::now();
+    EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
+    EXPECT_LT(Clock::now() - start, milliseconds(1000));
+    plugin.CloseLed();
+    Pty fresh;
+    fresh.HoldSlave();
+    ASSERT_EQ(plugin.OpenOn(fresh.PortName()), 1);
+    EXPECT_EQ(plugin.Write2Led("X"), 1);
+}
+
+}  // namespace
+}  // namespace ledsign::test

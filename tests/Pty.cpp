@@ -1,0 +1,116 @@
+#include "Pty.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace ledsign::test {
+
+Pty::Pty() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) throw std::runtime_error("no pty");
+    char name[64];
+    if (ptsname_r(master_, name, sizeof name) != 0) throw std::runtime_error("no pty name");
+    slavePath_ = name;
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    reader_ = std::thread([this] { ReadLoop(); });
+}
+
+Pty::~Pty() {
+    stop_ = true;
+    reader_.join();
+    if (heldSlave_ >= 0) close(heldSlave_);
+    if (master_ >= 0) close(master_);
+}
+
+void Pty::HoldSlave() {
+    if (heldSlave_ < 0) heldSlave_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+}
+
+termios Pty::SlaveSettings() const {
+    termios settings{};
+    const int fd = heldSlave_ >= 0 ? heldSlave_ : open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    tcgetattr(fd, &settings);
+    if (fd != heldSlave_) close(fd);
+    return settings;
+}
+
+void Pty::ReadLoop() {
+    char buffer[4096];
+    while (!stop_) {
+        pollfd request{master_, POLLIN, 0};
+        if (poll(&request, 1, 5) <= 0) continue;
+        const ssize_t got = read(master_, buffer, sizeof buffer);
+        if (got > 0) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            chunks_.push_back({Clock::now(), std::string(buffer, static_cast<size_t>(got))});
+        } else if (got < 0 && errno == EIO) {
+            usleep(1000);  // no slave side open
+        }
+    }
+}
+
+std::string Pty::Received() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string all;
+    for (const Chunk& chunk : chunks_) all += chunk.bytes;
+    return all;
+}
+
+std::vector<Chunk> Pty::Chunks() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return chunks_;
+}
+
+std::string Pty::WaitForBytes(size_t count, int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string all = Received();
+    while (all.size() < count && Clock::now() < deadline) {
+        usleep(2000);
+        all = Received();
+    }
+    return all;
+}
+
+std::string Pty::Settle(int quietMs) {
+    size_t seen = Received().size();
+    auto quietSince = Clock::now();
+    while (Clock::now() - quietSince < std::chrono::milliseconds(quietMs)) {
+        usleep(5000);
+        const size_t now = Received().size();
+        if (now != seen) {
+            seen = now;
+            quietSince = Clock::now();
+        }
+    }
+    return Received();
+}
+
+bool Pty::SlaveClosed() const {
+    pollfd request{master_, 0, 0};
+    return poll(&request, 1, 0) == 1 && (request.revents & POLLHUP) != 0;
+}
+
+bool Pty::WaitForHangup(int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!SlaveClosed()) {
+        if (Clock::now() >= deadline) return false;
+        usleep(1000);
+    }
+    return true;
+}
+
+void Pty::CloseMaster() {
+    stop_ = true;
+    reader_.join();
+    close(master_);
+    master_ = -1;
+    stop_ = false;
+    reader_ = std::thread([] {});
+}
+
+}  // namespace ledsign::test

@@ -1,0 +1,65 @@
+// A pseudo-terminal standing in for a sign: the plug-in opens the slave side by name, the
+// test reads the master side in the background with a timestamp for every chunk.
+#pragma once
+
+#include <termios.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace ledsign::test {
+
+using Clock = std::chrono::steady_clock;
+
+struct Chunk {
+    Clock::time_point at;
+    std::string bytes;
+};
+
+class Pty {
+public:
+    Pty();
+    ~Pty();
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    // "/dev/pts/N" and the name the plug-ins take under /dev/ ("pts/N").
+    const std::string& SlavePath() const { return slavePath_; }
+    std::string PortName() const { return slavePath_.substr(5); }
+
+    // Keeps a slave descriptor open so the master never sees a hang-up between opens.
+    void HoldSlave();
+    // The line settings now in force on the slave side.
+    termios SlaveSettings() const;
+
+    // Waits until at least `count` bytes have arrived (or the time-out); returns all so far.
+    std::string WaitForBytes(size_t count, int timeoutMs = 3000);
+    // Returns everything that arrives within the quiet period after the last byte.
+    std::string Settle(int quietMs = 150);
+    std::string Received() const;
+    std::vector<Chunk> Chunks() const;
+    // True while no slave side is open: before the first open, and after the last close.
+    bool SlaveClosed() const;
+    // Waits until no slave side is open; call it once the slave is known to have been opened.
+    bool WaitForHangup(int timeoutMs = 3000);
+    // Closes the master: the sign side vanishes.
+    void CloseMaster();
+
+private:
+    void ReadLoop();
+
+    int master_ = -1;
+    int heldSlave_ = -1;
+    std::string slavePath_;
+    mutable std::mutex mutex_;
+    std::vector<Chunk> chunks_;
+    std::atomic<bool> stop_{false};
+    std::thread reader_;
+};
+
+}  // namespace ledsign::test

@@ -1,0 +1,101 @@
+// A line for encoder tests: records each write's bytes and each pause in order, and can
+// fail chosen writes (a failed write puts nothing on the line and returns -1).
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace ledsign::test {
+
+struct LineEvent {
+    enum Kind { kWrite, kPause } kind;
+    std::string bytes;  // kWrite: the bytes handed to the write
+    int32_t result;     // kWrite: what the write returned
+    uint32_t milliseconds;  // kPause
+};
+
+class RecordingLine {
+public:
+    // Fails the given writes, counted from 1.
+    void FailWrites(std::set<uint32_t> writeNumbers) { failing_ = std::move(writeNumbers); }
+    void FailFromWrite(uint32_t writeNumber) { failFrom_ = writeNumber; }
+
+    int32_t Write(const uint8_t* bytes, uint32_t count) {
+        ++writes_;
+        const bool fail = failing_.count(writes_) != 0 || (failFrom_ != 0 && writes_ >= failFrom_);
+        const int32_t result = fail ? -1 : 1;
+        events_.push_back({LineEvent::kWrite, std::string(reinterpret_cast<const char*>(bytes), count), result, 0});
+        return result;
+    }
+    void Pause(uint32_t milliseconds) { events_.push_back({LineEvent::kPause, {}, 0, milliseconds}); }
+
+    const std::vector<LineEvent>& Events() const { return events_; }
+
+    // The bytes that reached the line, in order.
+    std::string OnLine() const {
+        std::string line;
+        for (const LineEvent& event : events_) {
+            if (event.kind == LineEvent::kWrite && event.result > 0) line += event.bytes;
+        }
+        return line;
+    }
+
+    // A compact trace: each write as "w:<hex>" (with "!" when it failed), each pause as "p:<ms>".
+    std::vector<std::string> Trace() const;
+
+private:
+    std::vector<LineEvent> events_;
+    std::set<uint32_t> failing_;
+    uint32_t failFrom_ = 0;
+    uint32_t writes_ = 0;
+};
+
+std::string Hex(const std::string& bytes);
+// Parses "05 01 41" into bytes.
+std::string Bytes(const char* hex);
+
+inline std::vector<std::string> RecordingLine::Trace() const {
+    std::vector<std::string> trace;
+    for (const LineEvent& event : events_) {
+        if (event.kind == LineEvent::kWrite) {
+            trace.push_back("w:" + Hex(event.bytes) + (event.result > 0 ? "" : "!"));
+        } else {
+            trace.push_back("p:" + std::to_string(event.milliseconds));
+        }
+    }
+    return trace;
+}
+
+inline std::string Hex(const std::string& bytes) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (unsigned char byte : bytes) {
+        if (!hex.empty()) hex += ' ';
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 15];
+    }
+    return hex;
+}
+
+inline std::string Bytes(const char* hex) {
+    std::string bytes;
+    unsigned value = 0;
+    int digits = 0;
+    for (const char* c = hex;; ++c) {
+        const bool isDigit = (*c >= '0' && *c <= '9') || (*c >= 'A' && *c <= 'F') || (*c >= 'a' && *c <= 'f');
+        if (isDigit) {
+            value = value * 16 + static_cast<unsigned>(*c <= '9' ? *c - '0' : (*c | 0x20) - 'a' + 10);
+            ++digits;
+        } else {
+            if (digits > 0) bytes += static_cast<char>(value);
+            value = 0;
+            digits = 0;
+            if (*c == '\0') break;
+        }
+    }
+    return bytes;
+}
+
+}  // namespace ledsign::test

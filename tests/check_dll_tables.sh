@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Checks each Windows plug-in DLL: exactly the nine exports, named, numbered 1..9 in
+# alphabetical order; imports only from KERNEL32, USER32 and msvcrt; the version resource's
+# language and file version.
+set -u
+dir=${1:?usage: check_dll_tables.sh WINDOWS_BUILD_DIR}
+objdump=i686-w64-mingw32-objdump
+windres=i686-w64-mingw32-windres
+expected_exports="1 ClearLed
+2 CloseLed
+3 GetLEDAtt
+4 GetVer
+5 InitLed
+6 IsLedOpened
+7 OpenLed
+8 SetShowMode
+9 Write2Led"
+failures=0
+fail() { echo "FAIL $1: $2"; failures=$((failures + 1)); }
+
+for entry in BRAVAX:3,0,0,2 Dorun:3,0,0,2 CRESTO:3,0,0,1 ELVANE:3,0,0,3; do
+  name=${entry%%:*}
+  version=${entry#*:}
+  dll="$dir/$name.DLL"
+  [ -f "$dll" ] || { fail "$name" "missing $dll (build the windows preset first)"; continue; }
+  dump=$($objdump -p "$dll")
+  # The [Ordinal/Name Pointer] table lists "[index] name"; the ordinal is index + base (1).
+  exports=$(printf '%s\n' "$dump" | awk '/\[Ordinal\/Name Pointer\] Table/{on=1; next} on && /^\t\[/{gsub(/[\[\]]/,""); print $1+1, $2; next} on && NF==0 {on=0}')
+  [ "$exports" = "$expected_exports" ] || fail "$name" "exports are: $exports"
+  count=$(printf '%s\n' "$dump" | awk '/Export Address Table/{print $NF; exit}')
+  [ "$((16#$count))" = 9 ] || fail "$name" "export address table holds $count entries"
+  imports=$(printf '%s\n' "$dump" | awk '/DLL Name:/{print toupper($3)}' | sort -u | tr '\n' ' ')
+  for dll_name in $imports; do
+    case $dll_name in KERNEL32.DLL|USER32.DLL|MSVCRT.DLL) ;; *) fail "$name" "imports $dll_name" ;; esac
+  done
+  resource=$($windres -i "$dll" -O rc 2>/dev/null)
+  printf '%s\n' "$resource" | grep -q '^LANGUAGE 4, 2$' || fail "$name" "version resource language is not Chinese (PRC)"
+  printf '%s\n' "$resource" | grep -q "FILEVERSION ${version//,/, }\$" || fail "$name" "file version is not $version"
+  printf '%s\n' "$resource" | grep -q 'VALUE "Translation", 0x804, 1200' || fail "$name" "translation is not zh-CN Unicode"
+  echo "ok $name: exports 1..9, imports: $imports, version $version"
+done
+exit $((failures > 0))

@@ -1,0 +1,61 @@
+#include "tools/TextCodec.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <iconv.h>
+#endif
+
+#include <vector>
+
+namespace ledsign::tools {
+
+namespace {
+
+#if defined(_WIN32)
+constexpr UINT kGbkCodePage = 936;
+
+bool Convert(const std::string& text, UINT from, UINT to, std::string& result) {
+    result.clear();
+    if (text.empty()) return true;
+    const DWORD strict = from == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+    const int wide = MultiByteToWideChar(from, strict, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (wide <= 0) return false;
+    std::vector<wchar_t> buffer(static_cast<size_t>(wide));
+    MultiByteToWideChar(from, strict, text.data(), static_cast<int>(text.size()), buffer.data(), wide);
+    BOOL lossy = FALSE;
+    const int narrow = WideCharToMultiByte(to, 0, buffer.data(), wide, nullptr, 0, nullptr, to == CP_UTF8 ? nullptr : &lossy);
+    if (narrow <= 0) return false;
+    result.resize(static_cast<size_t>(narrow));
+    WideCharToMultiByte(to, 0, buffer.data(), wide, result.data(), narrow, nullptr, to == CP_UTF8 ? nullptr : &lossy);
+    return !lossy;
+}
+#else
+bool Convert(const std::string& text, const char* from, const char* to, std::string& result) {
+    iconv_t converter = iconv_open(to, from);
+    if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+    std::string input = text;
+    result.assign(text.size() * 4 + 16, '\0');
+    char* in = input.data();
+    size_t inLeft = input.size();
+    char* out = result.data();
+    size_t outLeft = result.size();
+    const size_t converted = iconv(converter, &in, &inLeft, &out, &outLeft);
+    iconv_close(converter);
+    if (converted == static_cast<size_t>(-1)) return false;
+    result.resize(result.size() - outLeft);
+    return true;
+}
+#endif
+
+}  // namespace
+
+#if defined(_WIN32)
+bool Utf8ToGbk(const std::string& utf8, std::string& result) { return Convert(utf8, CP_UTF8, kGbkCodePage, result); }
+bool GbkToUtf8(const std::string& gbk, std::string& result) { return Convert(gbk, kGbkCodePage, CP_UTF8, result); }
+#else
+bool Utf8ToGbk(const std::string& utf8, std::string& result) { return Convert(utf8, "UTF-8", "GBK", result); }
+bool GbkToUtf8(const std::string& gbk, std::string& result) { return Convert(gbk, "GBK", "UTF-8", result); }
+#endif
+
+}  // namespace ledsign::tools

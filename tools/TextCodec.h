@@ -1,0 +1,12 @@
+// Converting between the terminal's UTF-8 and the signs' GBK.
+#pragma once
+
+#include <string>
+
+namespace ledsign::tools {
+
+// False when the text cannot be converted; `result` is then unspecified.
+bool Utf8ToGbk(const std::string& utf8, std::string& result);
+bool GbkToUtf8(const std::string& gbk, std::string& result);
+
+}  // namespace ledsign::tools

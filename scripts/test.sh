@@ -1,6 +1,15 @@
 #!/usr/bin/env bash
-# The whole test suite: builds both platforms, then runs every test.
+# The whole test suite: builds both platforms, then runs every test natively (including the
+# Windows DLLs under Wine), then again under AddressSanitizer+UndefinedBehaviorSanitizer and
+# under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh
 ctest --preset linux
+
+for sanitizer in asan tsan; do
+  echo "== $sanitizer"
+  cmake --preset $sanitizer >/dev/null
+  cmake --build --preset $sanitizer
+  ctest --preset $sanitizer
+done

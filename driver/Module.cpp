@@ -1,6 +1,5 @@
 // Module load and unload: the driver object is built before the "Initializing" trace line
 // and destroyed, closing a port still held, after the "Terminating" line.
-#include <cstdio>
 #include <cstring>
 
 #include "driver/LedPort.h"
@@ -19,9 +18,17 @@ namespace {
 // Static objects of one source are built in order and destroyed in reverse: this one first.
 LedPort driverObject;
 
+// Builds "<module> <event>!\n" by hand: a formatting call would pull a printf engine into the DLL.
 void TraceModuleLine(const char* event) {
-    char line[64];
-    std::snprintf(line, sizeof line, "%s %s!\n", kSignIdentity.moduleName, event);
+    char line[64] = {};
+    const char* const parts[] = {kSignIdentity.moduleName, " ", event, "!\n"};
+    size_t length = 0;
+    for (const char* part : parts) {
+        const size_t partLength = std::strlen(part);
+        if (length + partLength >= sizeof line) break;
+        std::memcpy(line + length, part, partLength);
+        length += partLength;
+    }
 #if defined(_WIN32)
     OutputDebugStringA(line);
 #else

@@ -1,0 +1,162 @@
+// Fuzzes every sign's text encoder over a recording line that can fail one chosen write, and
+// checks that what reaches the line is well formed: length bytes that match, rows within
+// their limits, no GBK character cut in two, ESC frames complete unless a write failed.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "RecordingLine.h"
+#include "signs/brava.h"
+#include "signs/cresto.h"
+#include "signs/dorun.h"
+#include "signs/elvane.h"
+
+namespace ledsign::fuzz {
+namespace {
+
+using test::LineEvent;
+using test::RecordingLine;
+
+void Require(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "malformed line: %s\n", what);
+        std::abort();
+    }
+}
+
+bool IsLead(uint8_t byte) { return byte >= 0x81 && byte <= 0xFE; }
+
+// A sent row must be the source row, or its longest prefix within the limit that ends on a
+// character boundary.
+void RequireFittedRow(const std::string& sent, const std::string& source, size_t limit) {
+    Require(sent.size() <= limit, "row longer than its buffer");
+    Require(source.compare(0, sent.size(), sent) == 0, "row is not the host's bytes");
+    if (sent.size() == source.size()) return;
+    size_t boundary = 0;
+    while (boundary < sent.size()) boundary += IsLead(static_cast<uint8_t>(source[boundary])) ? 2 : 1;
+    Require(boundary == sent.size(), "GBK character cut in two");
+    const size_t next = IsLead(static_cast<uint8_t>(source[boundary])) && boundary + 1 < source.size() ? 2 : 1;
+    Require(boundary + next > limit, "row cut shorter than needed");
+}
+
+// Walks the events: a write must be next; returns false when that write failed (the call ends).
+struct EventCursor {
+    const std::vector<LineEvent>& events;
+    size_t next = 0;
+    bool failed = false;
+
+    const LineEvent& Write() {
+        Require(next < events.size() && events[next].kind == LineEvent::kWrite, "missing write");
+        const LineEvent& event = events[next++];
+        failed |= event.result <= 0;
+        return event;
+    }
+    void Pause(uint32_t milliseconds) {
+        Require(next < events.size() && events[next].kind == LineEvent::kPause &&
+                    events[next].milliseconds == milliseconds, "missing pause");
+        ++next;
+    }
+    bool Done() const { return next == events.size(); }
+};
+
+std::string HeaderOf(uint8_t row, uint8_t model, uint8_t dots, size_t length) {
+    return std::string{0x05, 0x01, 0x03, static_cast<char>(row), 0x00, static_cast<char>(model),
+                       static_cast<char>(dots), static_cast<char>(static_cast<uint8_t>(length))};
+}
+
+void CheckBrava(const std::string& text, uint32_t failingWrite) {
+    RecordingLine line;
+    line.FailWrites({failingWrite});
+    const int32_t result = WriteTwoRowText(line, brava::kFrameFormat, text.c_str());
+    const size_t hash = text.find('#');
+    const std::string sources[2] = {text.substr(0, hash), hash == std::string::npos ? "" : text.substr(hash + 1)};
+    EventCursor cursor{line.Events()};
+    bool anyFailed = false;
+    for (uint8_t row = 1; row <= 2; ++row) {
+        const std::string& source = sources[row - 1];
+        const LineEvent& header = cursor.Write();
+        const bool stop = row == 2 && header.result <= 0;
+        anyFailed |= header.result <= 0;
+        if (stop) break;
+        const LineEvent& body = cursor.Write();
+        anyFailed |= body.result <= 0;
+        Require(header.bytes == HeaderOf(row, 0x58, 0x20, body.bytes.size()), "brava header");
+        if (source.empty()) {
+            Require(body.bytes == " ", "an empty row is one space");
+        } else {
+            RequireFittedRow(body.bytes, source, 199);
+        }
+        if (row == 2 && body.result <= 0) break;
+        cursor.Pause(100);
+    }
+    Require(cursor.Done(), "brava wrote after the end");
+    Require(result == (anyFailed ? -1 : 1), "brava result");
+}
+
+void CheckDorun(const std::string& text, uint32_t failingWrite) {
+    RecordingLine line;
+    line.FailWrites({failingWrite});
+    const int32_t result = WriteOneRowText(line, dorun::kFrameFormat, text.c_str());
+    EventCursor cursor{line.Events()};
+    const LineEvent& header = cursor.Write();
+    if (!cursor.failed) {
+        const LineEvent& body = cursor.Write();
+        Require(header.bytes == HeaderOf(1, 0x40, 0x10, body.bytes.size()), "dorun header");
+        RequireFittedRow(body.bytes, text, 255);
+        if (!cursor.failed) cursor.Pause(200);
+    }
+    Require(cursor.Done(), "dorun wrote after a failure");
+    Require(result == (cursor.failed ? -1 : 1), "dorun result");
+}
+
+void CheckEscLine(const std::string& text, const EscLineFormat& format, uint32_t failingWrite) {
+    RecordingLine line;
+    line.FailWrites({failingWrite});
+    const int32_t result = WriteEscLineText(line, format, text.c_str());
+    // Every '#' examined is dropped and switches to row 2; the byte after it is taken unexamined.
+    std::string sources[2];
+    size_t row = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '#') {
+            row = 1;
+            if (++i == text.size()) break;
+        }
+        sources[row] += text[i];
+    }
+    EventCursor cursor{line.Events()};
+    for (size_t index = 0; index < 2 && !cursor.failed; ++index) {
+        if (sources[index].empty()) continue;
+        const char prefix[3] = {0x1B, 0x01, static_cast<char>(format.rowCodes[index])};
+        for (char expected : prefix) {
+            const LineEvent& write = cursor.Write();
+            Require(write.bytes == std::string(1, expected), "ESC frame prefix");
+            if (cursor.failed) break;
+        }
+        if (cursor.failed) break;
+        const LineEvent& body = cursor.Write();
+        Require(!body.bytes.empty(), "an empty row is never framed");
+        RequireFittedRow(body.bytes, sources[index], 200);
+        if (cursor.failed) break;
+        Require(cursor.Write().bytes == "\r", "ESC frame ends in 0x0D");
+        if (cursor.failed) break;
+        cursor.Pause(1);
+    }
+    Require(cursor.Done(), "ESC line wrote after a failure");
+    Require(result == (cursor.failed ? -1 : 1), "ESC result");
+}
+
+}  // namespace
+}  // namespace ledsign::fuzz
+
+// The first byte picks the failing write (0: none); the rest, up to a NUL, is the host's text.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0 || size > 65537) return 0;
+    const uint32_t failingWrite = data[0] % 12;
+    const std::string text(std::string(reinterpret_cast<const char*>(data + 1), size - 1).c_str());
+    ledsign::fuzz::CheckBrava(text, failingWrite);
+    ledsign::fuzz::CheckDorun(text, failingWrite);
+    ledsign::fuzz::CheckEscLine(text, ledsign::cresto::kFrameFormat, failingWrite);
+    ledsign::fuzz::CheckEscLine(text, ledsign::elvane::kFrameFormat, failingWrite);
+    return 0;
+}

@@ -1,0 +1,120 @@
+// A host runs for months: a thousand load-open-write-unload cycles, and a thousand
+// open-write-close cycles, must not leave descriptors or memory behind.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "Plugin.h"
+#include "Pty.h"
+
+namespace ledsign::test {
+namespace {
+
+constexpr int kCycles = 1000;
+
+int OpenDescriptors() {
+    int count = 0;
+    DIR* directory = opendir("/proc/self/fd");
+    while (readdir(directory) != nullptr) ++count;
+    closedir(directory);
+    return count;
+}
+
+long ResidentKiB() {
+    long pages = 0, resident = 0;
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm == nullptr) return 0;
+    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(statm);
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// The load and unload trace lines would fill the log: standard error goes quiet meanwhile.
+class QuietStandardError {
+public:
+    QuietStandardError() : saved_(dup(STDERR_FILENO)) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDERR_FILENO);
+        close(null);
+    }
+    ~QuietStandardError() {
+        dup2(saved_, STDERR_FILENO);
+        close(saved_);
+    }
+
+private:
+    int saved_;
+};
+
+PortSettings SettingsFor(const Pty& pty) {
+    PortSettings settings{};
+    pty.PortName().copy(settings.portName, 9);
+    settings.baudRate = 9600;
+    settings.dataBits = 8;
+    settings.stopBits = 1;
+    return settings;
+}
+
+// Header-framed signs pause 200 ms per text, so their cycles send the clear command instead.
+int32_t SendSomething(Plugin& plugin, const std::string& sign) {
+    return sign == "cresto" || sign == "elvane" ? plugin.Write2Led("A#B") : plugin.ClearLed();
+}
+
+class Soak : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(Soak, LoadOpenWriteUnloadWithThePortOpen) {
+    Pty pty;
+    pty.HoldSlave();
+    const PortSettings settings = SettingsFor(pty);
+    QuietStandardError quiet;
+    int failures = 0;
+    int descriptors = 0;
+    long resident = 0;
+    for (int cycle = 0; cycle < kCycles + 50; ++cycle) {
+        if (cycle == 50) {  // after the allocator and loader have warmed up
+            descriptors = OpenDescriptors();
+            resident = ResidentKiB();
+        }
+        Plugin plugin(GetParam());
+        plugin.InitLed(&settings);
+        failures += plugin.OpenLed() != 1;
+        failures += SendSomething(plugin, GetParam()) != 1;
+    }  // unloaded with the port open
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+    EXPECT_LT(ResidentKiB() - resident, 1024) << "resident memory grew";
+    EXPECT_TRUE(pty.Received().size() > 0);
+}
+
+TEST_P(Soak, OpenWriteCloseWithoutUnloading) {
+    Pty pty;
+    pty.HoldSlave();
+    const PortSettings settings = SettingsFor(pty);
+    Plugin plugin(GetParam());
+    int failures = 0;
+    int descriptors = 0;
+    long resident = 0;
+    for (int cycle = 0; cycle < kCycles + 50; ++cycle) {
+        if (cycle == 50) {
+            descriptors = OpenDescriptors();
+            resident = ResidentKiB();
+        }
+        plugin.InitLed(&settings);
+        failures += plugin.OpenLed() != 1;
+        failures += SendSomething(plugin, GetParam()) != 1;
+        plugin.CloseLed();
+        failures += plugin.IsLedOpened() != 0;
+    }
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+    EXPECT_LT(ResidentKiB() - resident, 1024) << "resident memory grew";
+}
+
+INSTANTIATE_TEST_SUITE_P(Plugins, Soak, ::testing::Values("brava", "dorun", "cresto", "elvane"));
+
+}  // namespace
+}  // namespace ledsign::test

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "serial/HostServices.h"
+
 namespace ledsign {
 
 uint8_t ParityFromWord(std::string_view word) {
@@ -21,7 +23,19 @@ uint8_t ParityFromWord(std::string_view word) {
     return kParityNone;
 }
 
-SerialPort::SerialPort() : portName_{}, portNameRefused_(false), settings_{}, openFlag_(0), port_{} {
+SerialPort::SerialPort()
+    : portName_{},
+      portNameRefused_(false),
+      settings_{},
+      openFlag_(0),
+      port_{},
+      readBuffer_{},
+      readLength_(0),
+      notifyDelay_(kMonitorDefaultInterval),
+      pollInterval_(kMonitorDefaultInterval),
+      monitor_{},
+      monitorEnded_(false),
+      monitorExitCode_(0) {
 #if !defined(_WIN32)
     port_.fd = kNoDescriptor;
 #endif
@@ -43,6 +57,9 @@ void SerialPort::Configure(std::string_view portName, int32_t baudRate, int32_t 
 
 int32_t SerialPort::Open() {
     if (openFlag_ == 1) return 1;
+    // A monitor held while closed has ended by itself (it ends with no port); collect it
+    // before the port changes under it.
+    StopMonitor();
     // A refused name opens nothing; an empty name never names a port.
     const char* name = portNameRefused_ ? "" : portName_;
     const int32_t result = PlatformOpen(port_, name, settings_);
@@ -51,6 +68,8 @@ int32_t SerialPort::Open() {
 }
 
 void SerialPort::Close() {
+    // The monitor watches the port: it ends before the port goes.
+    StopMonitor();
     PlatformClose(port_);
     openFlag_ = 0;
 }
@@ -58,6 +77,86 @@ void SerialPort::Close() {
 int32_t SerialPort::Write(const void* bytes, uint32_t count) {
     if (bytes == nullptr && count != 0) return -1;
     return PlatformWrite(port_, static_cast<const uint8_t*>(bytes), count);
+}
+
+uint8_t* SerialPort::Read(int32_t* length) {
+    std::memset(readBuffer_, 0, sizeof readBuffer_);
+    const uint32_t waiting = PlatformBytesWaiting(port_);
+    uint32_t request = kAutomaticReadLength;
+    if (readLength_ > 0) {
+        request = static_cast<uint32_t>(readLength_);
+    } else if (waiting != 0) {
+        request = waiting;
+    }
+    // The buffer holds 100 bytes: the length asked of the line, and reported, never exceeds it.
+    if (request > kReadBufferSize) request = kReadBufferSize;
+    if (length != nullptr) *length = static_cast<int32_t>(request);
+    const bool complete = PlatformReadAtOnce(port_, readBuffer_, request);
+    // Read never waits: what was not read at once is dropped with everything else queued.
+    PlatformPurge(port_);
+    if (!complete) return nullptr;
+    PlatformForgetWaiting(port_);
+    return readBuffer_;
+}
+
+void SerialPort::Purge() { PlatformPurge(port_); }
+
+void SerialPort::StartMonitor(uint32_t notifyDelay, uint32_t pollInterval) {
+    if (PlatformMonitorHeld(monitor_)) {
+        uint32_t exitCode = 0;
+        if (!MonitorEnded(&exitCode)) return;  // one monitor per port
+        StopMonitor();                         // collect the one that ended by itself
+    }
+    notifyDelay_ = notifyDelay;
+    pollInterval_ = pollInterval;
+    monitorEnded_ = false;
+    monitorExitCode_ = 0;
+    if (!PlatformStartMonitor(monitor_, &SerialPort::MonitorThreadProc, this)) {
+        ShowHostMessage(kThreadCreationFailedText);
+    }
+}
+
+void SerialPort::StopMonitor() {
+    if (PlatformMonitorHeld(monitor_)) PlatformStopMonitor(monitor_, port_);
+}
+
+bool SerialPort::MonitorEnded(uint32_t* exitCode) const {
+    if (!monitorEnded_.load(std::memory_order_acquire)) return false;
+    if (exitCode != nullptr) *exitCode = monitorExitCode_;
+    return true;
+}
+
+uint32_t SerialPort::MonitorThreadProc(void* serialPort) {
+    SerialPort& self = *static_cast<SerialPort*>(serialPort);
+    MonitorWaitState wait{};
+    uint32_t exitCode = 0;
+    if (!PlatformMonitorBegin(wait)) {
+        ShowHostMessage(kMonitorEventFailedText);
+        exitCode = kMonitorFailedExitCode;
+    } else {
+        // The port only changes while no monitor runs (Open and Close collect it first), so a
+        // port that is not held now never will be for this thread: it ends.
+        while (PlatformHolds(self.port_)) {
+            if (PlatformMonitorBytesWaiting(self.port_, wait) != 0) {
+                if (!PlatformMonitorWaitEvent(self.port_, self.monitor_, wait)) break;
+                if (!PlatformMonitorPause(self.monitor_, self.notifyDelay_)) break;
+                NotifyHostMainWindow();
+            }
+            if (!PlatformMonitorPause(self.monitor_, self.pollInterval_)) break;
+        }
+        PlatformMonitorEnd(wait);
+    }
+    self.monitorExitCode_ = exitCode;
+    self.monitorEnded_.store(true, std::memory_order_release);
+    return exitCode;
+}
+
+std::string_view SerialPort::GetModuleVersion() {
+    // "当前串口通讯模块版本：1.0 2004.4 ZQ" in GBK.
+    static constexpr char kVersionText[] =
+        "\xb5\xb1\xc7\xb0\xb4\xae\xbf\xda\xcd\xa8\xd1\xb6\xc4\xa3\xbf\xe9\xb0\xe6\xb1\xbe\xa3\xba"
+        "1.0 2004.4 ZQ";
+    return std::string_view(kVersionText, sizeof kVersionText - 1);
 }
 
 void SleepMilliseconds(uint32_t milliseconds) { PlatformSleep(milliseconds); }

@@ -1,7 +1,10 @@
 // The serial communication module: one serial port, its line settings and a write that
-// returns only when the bytes have left. Shared by every plug-in; no virtual operations.
+// returns only when the bytes have left, and a receive side (a non-waiting read and a
+// monitor thread that tells the host about traffic). Shared by every plug-in; no virtual
+// operations.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string_view>
 
@@ -23,6 +26,10 @@ struct LineSettings {
 };
 
 constexpr uint32_t kPortNameField = 10;  // 9 characters and a NUL
+constexpr uint32_t kReadBufferSize = 100;
+constexpr int32_t kAutomaticReadLength = 50;  // asked for when nothing is waiting
+constexpr uint32_t kMonitorDefaultInterval = 100;  // milliseconds
+constexpr uint32_t kMonitorFailedExitCode = 0xFFFFFFFF;  // the thread could not create its event
 
 class SerialPort {
 public:
@@ -45,6 +52,39 @@ public:
     // 1 when every byte was written and has left the driver; -1 otherwise. Never 0.
     int32_t Write(const void* bytes, uint32_t count);
 
+    // Reads without waiting: the fixed read length if above 0, else the bytes waiting, else
+    // 50, bounded to the 100-byte buffer. Stores that length through `length` (when not null),
+    // purges both queues afterwards, and returns the buffer (the bytes, then zeros) when the
+    // whole length could be read at once, else null.
+    uint8_t* Read(int32_t* length);
+    // Discards both queues and aborts pending transfers.
+    void Purge();
+    // A fixed length for the next reads; 0 or less means automatic.
+    void SetReadLength(int32_t length) { readLength_ = length; }
+    int32_t ReadLength() const { return readLength_; }
+
+    // Starts the receive monitor: while bytes are waiting it waits for the next comm event,
+    // pauses notifyDelay and notifies the host's main window; every pass ends with a pause of
+    // pollInterval. Does nothing while a monitor runs; with no port held the thread ends at once.
+    void StartMonitor(uint32_t notifyDelay, uint32_t pollInterval);
+    // Stops the monitor and waits for its end; nothing to do when none is held.
+    void StopMonitor();
+    // Both are read on every pass of a running monitor.
+    void SetNotifyDelay(uint32_t milliseconds) { notifyDelay_ = milliseconds; }
+    void SetPollInterval(uint32_t milliseconds) { pollInterval_ = milliseconds; }
+    uint32_t NotifyDelay() const { return notifyDelay_; }
+    uint32_t PollInterval() const { return pollInterval_; }
+    // True while a monitor thread is held, also one that has ended by itself.
+    bool MonitorHeld() const { return PlatformMonitorHeld(monitor_); }
+    // True once a monitor thread has ended by itself; its exit code through `exitCode`.
+    bool MonitorEnded(uint32_t* exitCode) const;
+    // The monitor thread's routine; `serialPort` is the SerialPort it watches.
+    static uint32_t MonitorThreadProc(void* serialPort);
+
+    // The module's version text in GBK, "当前串口通讯模块版本：1.0 2004.4 ZQ". Static storage:
+    // valid for the life of the module, whatever the port's state.
+    static std::string_view GetModuleVersion();
+
     const char* PortName() const { return portName_; }
     bool PortNameRefused() const { return portNameRefused_; }
     const LineSettings& Settings() const { return settings_; }
@@ -56,6 +96,13 @@ private:
     LineSettings settings_;
     int32_t openFlag_;
     PlatformPort port_;
+    uint8_t readBuffer_[kReadBufferSize];
+    int32_t readLength_;
+    std::atomic<uint32_t> notifyDelay_;
+    std::atomic<uint32_t> pollInterval_;
+    PlatformMonitor monitor_;
+    std::atomic<bool> monitorEnded_;
+    std::atomic<uint32_t> monitorExitCode_;
 };
 
 // Blocks the calling thread for the given milliseconds (the pauses between sign frames).

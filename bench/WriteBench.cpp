@@ -1,0 +1,150 @@
+// How far each Write2Led takes longer than the pauses its protocol mandates, on a pty, for
+// every plug-in and three kinds of text; and how many heap allocations each export makes.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+
+#include "Plugin.h"
+#include "Pty.h"
+
+extern "C" void* __libc_malloc(size_t);
+extern "C" void* __libc_calloc(size_t, size_t);
+extern "C" void* __libc_realloc(void*, size_t);
+
+namespace {
+thread_local bool countingAllocations = false;
+std::atomic<long> allocations{0};
+void CountAllocation() {
+    if (countingAllocations) allocations.fetch_add(1, std::memory_order_relaxed);
+}
+}  // namespace
+
+extern "C" void* malloc(size_t size) {
+    CountAllocation();
+    return __libc_malloc(size);
+}
+extern "C" void* calloc(size_t count, size_t size) {
+    CountAllocation();
+    return __libc_calloc(count, size);
+}
+extern "C" void* realloc(void* pointer, size_t size) {
+    CountAllocation();
+    return __libc_realloc(pointer, size);
+}
+
+namespace ledsign::bench {
+namespace {
+
+using test::Plugin;
+using test::Pty;
+
+struct TextCase {
+    const char* name;
+    std::string text;
+};
+
+const TextCase kTexts[] = {
+    {"short", "A"},
+    {"two_rows", "OK#\xD6\xD0\xCE\xC4"},
+    {"200_bytes", std::string(100, 'A') + "#" + std::string(99, 'B')},
+};
+
+// The pauses a call must take: brava 100 ms after each row, dorun 200 ms, ESC-line 1 ms per frame.
+double MandatedPauseSeconds(const std::string& sign, const std::string& text) {
+    if (sign == "brava") return 0.2;
+    if (sign == "dorun") return 0.2;
+    const bool hasRow1 = !text.empty() && text[0] != '#';
+    const size_t hash = text.find('#');
+    const bool hasRow2 = hash != std::string::npos && hash + 1 < text.size();
+    return 0.001 * (hasRow1 + hasRow2);
+}
+
+void WriteAbovePauses(benchmark::State& state, const std::string& sign, const std::string& text) {
+    Pty pty;
+    pty.HoldSlave();
+    Plugin plugin(sign);
+    if (plugin.OpenOn(pty.PortName(), 9600) != 1) {
+        state.SkipWithError("cannot open the pty");
+        return;
+    }
+    const double pause = MandatedPauseSeconds(sign, text);
+    double worst = 0;
+    long calls = 0;
+    allocations = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        countingAllocations = true;
+        const int32_t result = plugin.Write2Led(text.c_str());
+        countingAllocations = false;
+        ++calls;
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (result != 1) state.SkipWithError("Write2Led failed");
+        state.SetIterationTime(elapsed - pause);
+        worst = std::max(worst, elapsed - pause);
+    }
+    // Every benchmark reports the same counters, as the CSV report needs.
+    state.counters["worst_ms"] = worst * 1000;
+    state.counters["pause_ms"] = pause * 1000;
+    state.counters["allocations_per_call"] = calls > 0 ? static_cast<double>(allocations.load()) / calls : 0;
+}
+
+// Heap allocations over a whole session of export calls (goal: none).
+void AllocationsPerExportCall(benchmark::State& state, const std::string& sign) {
+    Pty pty;
+    pty.HoldSlave();
+    Plugin plugin(sign);
+    PortSettings settings{};
+    pty.PortName().copy(settings.portName, 9);
+    settings.baudRate = 9600;
+    settings.dataBits = 8;
+    settings.stopBits = 1;
+    LEDAtt attributes{};
+    long calls = 0;
+    allocations = 0;
+    for (auto _ : state) {
+        countingAllocations = true;
+        plugin.InitLed(&settings);
+        plugin.OpenLed();
+        plugin.ClearLed();
+        plugin.SetShowMode(0);
+        plugin.GetLEDAtt(&attributes);
+        plugin.GetVer();
+        plugin.IsLedOpened();
+        plugin.CloseLed();
+        countingAllocations = false;
+        calls += 8;
+    }
+    state.counters["worst_ms"] = 0;
+    state.counters["pause_ms"] = 0;
+    state.counters["allocations_per_call"] = calls > 0 ? static_cast<double>(allocations.load()) / calls : 0;
+}
+
+void RegisterAll() {
+    for (const char* sign : {"brava", "dorun", "cresto", "elvane"}) {
+        for (const TextCase& text : kTexts) {
+            const bool slow = sign[0] == 'b' || sign[0] == 'd';
+            benchmark::RegisterBenchmark((std::string("Write2LedAbovePauses/") + sign + "/" + text.name).c_str(),
+                                         WriteAbovePauses, std::string(sign), text.text)
+                ->UseManualTime()
+                ->Unit(benchmark::kMicrosecond)
+                ->Iterations(slow ? 15 : 300);
+        }
+        benchmark::RegisterBenchmark((std::string("AllocationsPerExportCall/") + sign).c_str(),
+                                     AllocationsPerExportCall, std::string(sign))
+            ->Iterations(200)
+            ->Unit(benchmark::kMicrosecond);
+    }
+}
+
+}  // namespace
+}  // namespace ledsign::bench
+
+int main(int argc, char** argv) {
+    ledsign::bench::RegisterAll();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

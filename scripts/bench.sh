@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Measures the plug-ins and writes bench/RESULTS.md: Write2Led time above the mandated pauses on
+# a pty, system calls per Write2Led, heap allocations per export call, library sizes and imports.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/build.sh >/dev/null
+command -v strace >/dev/null || { apt-get install -y -qq strace >/dev/null; }
+bin=build/linux
+out=bench/RESULTS.md
+texts=("A" "OK#中文" "$(printf 'A%.0s' $(seq 100))#$(printf 'B%.0s' $(seq 99))")
+text_names=(short two_rows 200_bytes)
+
+csv=$(mktemp)
+trap 'rm -f "$csv" /tmp/ledsign-strace.$$' EXIT
+$bin/bench/write_bench --benchmark_format=csv 2>/dev/null >"$csv"
+
+{
+  echo "# Plug-in measurements"
+  echo
+  echo "Made by \`scripts/bench.sh\` on $(date -u +%Y-%m-%d): $(nproc) cores,"
+  echo "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), Linux $(uname -r),"
+  echo "$(g++ --version | head -1). Native plug-ins over a pseudo-terminal; figures vary with machine load."
+  echo
+  echo "## Write2Led time above the mandated pauses (goal: under 0.5 ms per call)"
+  echo
+  echo "brava pauses 200 ms per call, dorun 200 ms, cresto and elvane 1 ms per frame. The time above"
+  echo "them is the writes, the drains and the oversleep of the pauses."
+  echo
+  echo "| plug-in | text | mean above pauses (ms) | worst (ms) | iterations |"
+  echo "|---|---|---|---|---|"
+  awk -F, '/^"Write2LedAbovePauses/ {
+      split($1, name, "/"); gsub(/"/, "", name[3]);
+      printf "| %s | %s | %.3f | %.3f | %s |\n", name[2], name[3], $3 / 1000, $NF, $2 }' "$csv"
+  echo
+  echo "## System calls per Write2Led (goal: the protocol's writes and their drains, nothing more)"
+  echo
+  echo "| plug-in | text | write | ioctl(TCSBRK) = tcdrain | clock_nanosleep | other |"
+  echo "|---|---|---|---|---|---|"
+  for sign in brava dorun cresto elvane; do
+    for i in 0 1 2; do
+      text=${texts[$i]}
+      gbk=$(printf '%s' "$text" | iconv -f UTF-8 -t GBK)
+      strace -f -o /tmp/ledsign-strace.$$ $bin/bench/syscall_probe $bin/lib$sign.so "$gbk" 2>/dev/null || true
+      awk -v sign=$sign -v text=${text_names[$i]} '
+        /getppid/ { on = !on; next }
+        on { sub(/^[0-9]+ +/, ""); call = $0; sub(/\(.*/, "", call);
+             if (call == "write") w++; else if ($0 ~ /TCSBRK/) d++; else if (call == "clock_nanosleep") s++; else o++ }
+        END { printf "| %s | %s | %d | %d | %d | %d |\n", sign, text, w, d, s, o }' /tmp/ledsign-strace.$$
+    done
+  done
+  echo
+  echo "## Heap allocations per export call (goal: 0)"
+  echo
+  echo "| plug-in | calls | allocations per call |"
+  echo "|---|---|---|"
+  awk -F, '/^"AllocationsPerExportCall/ { split($1, name, "/"); printf "| %s | InitLed, OpenLed, ClearLed, SetShowMode, GetLEDAtt, GetVer, IsLedOpened, CloseLed | %s |\n", name[2], $(NF-2) }
+           /^"Write2LedAbovePauses/ { split($1, name, "/"); gsub(/"/, "", name[3]); printf "| %s | Write2Led (%s) | %s |\n", name[2], name[3], $(NF-2) }' "$csv"
+  echo
+  echo "## Library sizes, stripped (goal: under 32 KiB per DLL), and imports"
+  echo
+  echo "| library | bytes | imports |"
+  echo "|---|---|---|"
+  for dll in build/windows/*.DLL; do
+    stripped=$(mktemp); i686-w64-mingw32-strip -o "$stripped" "$dll"
+    imports=$(i686-w64-mingw32-objdump -p "$dll" | awk '/DLL Name:/{print $3}' | sort -u | tr '\n' ' ')
+    echo "| $(basename "$dll") | $(stat -c %s "$stripped") | $imports |"; rm -f "$stripped"
+  done
+  for so in $bin/lib*.so; do
+    stripped=$(mktemp); strip -o "$stripped" "$so"
+    imports=$(objdump -p "$so" | awk '/NEEDED/{print $2}' | tr '\n' ' ')
+    echo "| $(basename "$so") | $(stat -c %s "$stripped") | $imports |"; rm -f "$stripped"
+  done
+} >"$out"
+echo "wrote $out"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: builds both platforms, then runs every test natively (including the
-# Windows DLLs under Wine), then again under AddressSanitizer+UndefinedBehaviorSanitizer and
-# under ThreadSanitizer.
+# Windows DLLs under Wine and memcheck runs), then again under AddressSanitizer+UndefinedBehavior-
+# Sanitizer and under ThreadSanitizer, then each fuzz target for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh
@@ -13,3 +13,5 @@ for sanitizer in asan tsan; do
   cmake --build --preset $sanitizer
   ctest --preset $sanitizer
 done
+
+scripts/fuzz.sh "${LEDSIGN_FUZZ_SECONDS:-60}"

@@ -20,6 +20,7 @@ void PrepareOverlapped(OVERLAPPED& overlapped) {
 
 constexpr DWORD kAllQueues = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 constexpr DWORD kCommEvents = EV_RXCHAR | EV_TXEMPTY;
+constexpr DWORD kQueuedReadSettleMs = 50;
 
 DWORD WINAPI MonitorStart(LPVOID monitor) {
     const PlatformMonitor& started = *static_cast<PlatformMonitor*>(monitor);
@@ -107,8 +108,20 @@ uint32_t PlatformBytesWaiting(PlatformPort& port) {
 
 bool PlatformReadAtOnce(PlatformPort& port, uint8_t* buffer, uint32_t count) {
     if (!PlatformHolds(port)) return false;
-    // A read left pending is aborted by the purge that follows.
-    return ReadFile(port.commHandle, buffer, count, nullptr, &port.readOverlapped) != FALSE;
+    if (ReadFile(port.commHandle, buffer, count, nullptr, &port.readOverlapped)) return true;
+    if (GetLastError() != ERROR_IO_PENDING) return false;
+    // Some drivers (Wine's among them) report a read as pending and complete it a moment
+    // later. When the bytes are already in the queue the read waits for no data, only for the
+    // copy: it is given a short while, so that bytes that arrived are not thrown away.
+    const DWORD settle = count <= port.comStat.cbInQue ? kQueuedReadSettleMs : 0;
+    DWORD got = 0;
+    if (WaitForSingleObject(port.readOverlapped.hEvent, settle) == WAIT_OBJECT_0 &&
+        GetOverlappedResult(port.commHandle, &port.readOverlapped, &got, FALSE)) {
+        return got == count;
+    }
+    // Still pending: abort it and let it end before its record and the buffer are used again.
+    CancelIo(port.commHandle);
+    return GetOverlappedResult(port.commHandle, &port.readOverlapped, &got, TRUE) && got == count;
 }
 
 void PlatformPurge(PlatformPort& port) {

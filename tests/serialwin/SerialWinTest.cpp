@@ -1,0 +1,223 @@
+// The serial module's receive side with the Win32 backend, run under Wine over a pty mapped
+// as a COM port. The device side (serialwin_device) answers "S<n>\n" with n pattern bytes.
+// Prints one line per check and exits with the number of failed checks.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "serial/HostServices.h"
+#include "serial/SerialPort.h"
+
+namespace {
+
+using ledsign::SerialPort;
+
+int failures = 0;
+
+void Check(bool ok, const char* what, const std::string& detail = "") {
+    if (!ok) ++failures;
+    std::printf("%s %s%s%s\n", ok ? "ok" : "FAIL", what, detail.empty() ? "" : ": ", detail.c_str());
+    std::fflush(stdout);
+}
+
+std::string Pattern(int count) {
+    std::string bytes;
+    for (int i = 0; i < count; ++i) bytes += static_cast<char>('A' + i % 26);
+    return bytes;
+}
+
+DWORD Waiting(const SerialPort& port, DWORD* outQueue = nullptr) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    ClearCommError(port.Platform().commHandle, &errors, &status);
+    if (outQueue != nullptr) *outQueue = status.cbOutQue;
+    return status.cbInQue;
+}
+
+// Asks the device for `count` bytes and waits until they are all waiting.
+bool RequestBytes(SerialPort& port, int count) {
+    char request[16];
+    const int length = std::snprintf(request, sizeof request, "S%d\n", count);
+    if (port.Write(request, static_cast<uint32_t>(length)) != 1) return false;
+    const DWORD start = GetTickCount();
+    while (Waiting(port) != static_cast<DWORD>(count)) {
+        if (GetTickCount() - start > 3000) return false;
+        Sleep(2);
+    }
+    return true;
+}
+
+void CheckRead() {
+    struct Case {
+        const char* name;
+        int32_t readLength;
+        int waiting;
+        int32_t asked;
+        bool complete;
+    };
+    const Case cases[] = {
+        {"read: automatic with 7 waiting", 0, 7, 7, true},
+        {"read: automatic with nothing waiting", 0, 0, 50, false},
+        {"read: fixed 12 with 20 waiting", 12, 20, 12, true},
+        {"read: fixed 12 with 7 waiting cannot complete", 12, 7, 12, false},
+        {"read: -5 is automatic", -5, 7, 7, true},
+        {"read: fixed 150 is bounded to the buffer", 150, 120, 100, true},
+    };
+    for (const Case& c : cases) {
+        SerialPort port;
+        port.Configure("COM7", 9600, 8, 1, "NONE");
+        if (port.Open() != 1) {
+            Check(false, c.name, "open failed");
+            continue;
+        }
+        port.SetReadLength(c.readLength);
+        if (c.waiting > 0 && !RequestBytes(port, c.waiting)) {
+            Check(false, c.name, "the device's bytes did not arrive");
+            continue;
+        }
+        int32_t asked = -1;
+        const uint8_t* got = port.Read(&asked);
+        bool ok = asked == c.asked && (got != nullptr) == c.complete;
+        if (got != nullptr) {
+            const std::string expected = Pattern(c.asked) + std::string(ledsign::kReadBufferSize - c.asked, '\0');
+            ok = ok && std::memcmp(got, expected.data(), expected.size()) == 0 &&
+                 port.Platform().comStat.cbInQue == 0;
+        }
+        DWORD outQueue = 1;
+        ok = ok && Waiting(port, &outQueue) == 0 && outQueue == 0;
+        Check(ok, c.name, "asked " + std::to_string(asked) + (got ? ", read" : ", null"));
+    }
+}
+
+int notifications = 0;
+
+LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == ledsign::WM_SERIAL_NOTIFY && wParam == 0 && lParam == 0) ++notifications;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HWND MakeHostWindow() {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = &HostWindowProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "SerialWinTestHost";
+    RegisterClassA(&windowClass);
+    HWND window = CreateWindowA("SerialWinTestHost", "host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
+                                nullptr, windowClass.hInstance, nullptr);
+    if (window != nullptr) ShowWindow(window, SW_SHOW);
+    return window;
+}
+
+// Handles the host window's messages for the given time, or until `until` notifications came.
+void Pump(DWORD milliseconds, int until = 1 << 30) {
+    const DWORD start = GetTickCount();
+    do {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+        if (milliseconds > 0) Sleep(1);
+    } while (GetTickCount() - start < milliseconds && notifications < until);
+}
+
+DWORD Timed(void (*action)(SerialPort&), SerialPort& port) {
+    const DWORD start = GetTickCount();
+    action(port);
+    return GetTickCount() - start;
+}
+
+void CheckMonitor() {
+    const bool haveWindow = MakeHostWindow() != nullptr;
+    Check(haveWindow, "monitor: the host window exists");
+
+    SerialPort port;
+    port.Configure("COM7", 9600, 8, 1, "NONE");
+    if (port.Open() != 1) {
+        Check(false, "monitor: open");
+        return;
+    }
+    // Traffic brings a notification about notifyDelay later.
+    port.StartMonitor(150, 10);
+    Pump(100);
+    Check(notifications == 0, "monitor: a quiet line brings no notification");
+    const DWORD sent = GetTickCount();
+    RequestBytes(port, 5);
+    Pump(3000, 1);
+    const DWORD after = GetTickCount() - sent;
+    Check(notifications >= 1 && after >= 140 && after < 1000, "monitor: notified about notifyDelay after traffic",
+          std::to_string(notifications) + " after " + std::to_string(after) + " ms");
+
+    // With unread bytes and no new traffic the thread sits in WaitCommEvent; stop releases it.
+    port.SetNotifyDelay(1);
+    port.SetPollInterval(1);
+    Pump(200);
+    DWORD took = Timed([](SerialPort& p) { p.StopMonitor(); }, port);
+    Check(!port.MonitorHeld() && took < 500, "monitor: stop during a pending comm-event wait is prompt",
+          std::to_string(took) + " ms");
+    // What was posted before the stop is still queued; nothing may follow it.
+    Pump(0);
+    const int settled = notifications;
+    Pump(200);
+    Check(notifications == settled, "monitor: nothing is notified after the stop");
+    port.StopMonitor();
+    Check(!port.MonitorHeld(), "monitor: a second stop does nothing");
+
+    // Stop during the pauses.
+    port.Purge();
+    port.StartMonitor(10000, 10000);
+    Sleep(50);
+    took = Timed([](SerialPort& p) { p.StopMonitor(); }, port);
+    Check(took < 500, "monitor: stop during the poll pause is prompt", std::to_string(took) + " ms");
+    RequestBytes(port, 3);
+    port.StartMonitor(10000, 10000);
+    Sleep(50);
+    took = Timed([](SerialPort& p) { p.StopMonitor(); }, port);
+    Check(took < 500, "monitor: stop during the notify delay is prompt", std::to_string(took) + " ms");
+
+    // The comm-event mask is back after a stop: a new monitor still hears traffic.
+    port.Purge();
+    notifications = 0;
+    port.StartMonitor(20, 10);
+    Pump(50);
+    RequestBytes(port, 2);
+    Pump(3000, 1);
+    Check(notifications >= 1, "monitor: a restarted monitor notifies again");
+
+    took = Timed([](SerialPort& p) { p.Close(); }, port);
+    Check(!port.MonitorHeld() && port.IsOpen() == 0 && took < 500, "monitor: close ends a running monitor",
+          std::to_string(took) + " ms");
+
+    // Destruction ends a running monitor.
+    SerialPort* doomed = new SerialPort;
+    doomed->Configure("COM7", 9600, 8, 1, "NONE");
+    Check(doomed->Open() == 1, "monitor: reopen");
+    doomed->StartMonitor(10000, 10000);
+    Sleep(30);
+    const DWORD start = GetTickCount();
+    delete doomed;
+    took = GetTickCount() - start;
+    Check(took < 500, "monitor: destruction ends a running monitor", std::to_string(took) + " ms");
+
+    // No port held: the thread ends by itself with exit code 0.
+    SerialPort idle;
+    idle.Configure("COM99", 9600, 8, 1, "NONE");
+    Check(idle.Open() == -1, "monitor: a missing port fails to open");
+    idle.StartMonitor(10, 10);
+    uint32_t exitCode = 99;
+    const DWORD waitStart = GetTickCount();
+    while (!idle.MonitorEnded(&exitCode) && GetTickCount() - waitStart < 2000) Sleep(1);
+    Check(idle.MonitorEnded(&exitCode) && exitCode == 0, "monitor: with the open failed the thread ends at once");
+}
+
+}  // namespace
+
+int main() {
+    const std::string_view version = SerialPort::GetModuleVersion();
+    Check(version == std::string_view("\xb5\xb1\xc7\xb0\xb4\xae\xbf\xda\xcd\xa8\xd1\xb6\xc4\xa3\xbf\xe9\xb0\xe6"
+                                      "\xb1\xbe\xa3\xba" "1.0 2004.4 ZQ"),
+          "version text in GBK");
+    CheckRead();
+    CheckMonitor();
+    std::printf("%d failed\n", failures);
+    return failures;
+}

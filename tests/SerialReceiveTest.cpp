@@ -267,7 +267,7 @@ TEST(SerialMonitor, NotifiesAboutNotifyDelayAfterBytesArriveAndFallsQuietAfterAR
     ASSERT_TRUE(notifications.WaitForCount(1));
     const auto after = std::chrono::duration_cast<milliseconds>(notifications.First() - sent).count();
     EXPECT_GE(after, 150);
-    EXPECT_LT(after, 150 + 10 + 100);
+    EXPECT_LT(after, 150 + 10 + 300);  // slack for a loaded machine
 
     // Reading (which purges) leaves nothing waiting: no more notifications.
     ASSERT_TRUE(WaitForWaiting(port, 5));
@@ -337,7 +337,7 @@ TEST(SerialMonitor, StopsPromptlyWhateverItIsWaitingFor) {
         const auto start = Clock::now();
         port.StopMonitor();
         const int64_t took = MillisecondsSince(start);
-        EXPECT_LT(took, 100) << "stop took " << took << " ms";
+        EXPECT_LT(took, 250) << "stop took " << took << " ms";
         RecordProperty(c.bytesWaiting ? "stopInNotifyDelayMs" : "stopInPollPauseMs", static_cast<int>(took));
         EXPECT_FALSE(port.MonitorHeld());
         EXPECT_EQ(ThreadCount(), threadsBefore);
@@ -363,7 +363,7 @@ TEST(SerialMonitor, CloseAndDestructionEndARunningMonitor) {
         std::this_thread::sleep_for(milliseconds(30));
         const auto start = Clock::now();
         port.Close();
-        EXPECT_LT(MillisecondsSince(start), 100);
+        EXPECT_LT(MillisecondsSince(start), 250);
         EXPECT_FALSE(port.MonitorHeld());
         EXPECT_EQ(port.IsOpen(), 0);
         EXPECT_EQ(ThreadCount(), threadsBefore);

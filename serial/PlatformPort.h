@@ -44,6 +44,7 @@ struct MonitorWaitState {
 #else
 constexpr int kNoDescriptor = -1;      // no port held
 constexpr int kFailedDescriptor = -2;  // the last open failed
+constexpr const char* kMonitorThreadName = "serial-monitor";
 struct PlatformPort {
     int fd;             // an open descriptor, kNoDescriptor or kFailedDescriptor
     uint32_t inQueue;   // bytes waiting in the input queue as last counted by the caller's thread

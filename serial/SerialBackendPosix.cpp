@@ -265,6 +265,8 @@ bool PlatformStartMonitor(PlatformMonitor& monitor, uint32_t (*routine)(void*), 
         close(monitor.stopPipe[1]);
         return false;
     }
+    // Named so that the thread can be told apart in debuggers and process listings.
+    pthread_setname_np(monitor.thread, kMonitorThreadName);
     monitor.running = true;
     return true;
 }

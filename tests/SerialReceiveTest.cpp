@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
@@ -245,10 +246,17 @@ private:
     std::vector<Clock::time_point> times_;
 };
 
-size_t ThreadCount() {
+// The monitor threads of this process, told apart by their name.
+size_t MonitorThreads() {
     size_t count = 0;
     DIR* tasks = opendir("/proc/self/task");
-    while (dirent* entry = readdir(tasks)) count += entry->d_name[0] != '.';
+    while (dirent* entry = readdir(tasks)) {
+        if (entry->d_name[0] == '.') continue;
+        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        count += name == kMonitorThreadName;
+    }
     closedir(tasks);
     return count;
 }
@@ -329,9 +337,9 @@ TEST(SerialMonitor, StopsPromptlyWhateverItIsWaitingFor) {
         Device device;
         SerialPort port;
         OpenOn(port, device);
-        const size_t threadsBefore = ThreadCount();
+        const size_t monitorsBefore = MonitorThreads();
         port.StartMonitor(10000, 10000);
-        EXPECT_EQ(ThreadCount(), threadsBefore + 1);
+        EXPECT_EQ(MonitorThreads(), monitorsBefore + 1);
         if (c.bytesWaiting) device.Send("data");
         std::this_thread::sleep_for(milliseconds(50));
         const auto start = Clock::now();
@@ -340,7 +348,7 @@ TEST(SerialMonitor, StopsPromptlyWhateverItIsWaitingFor) {
         EXPECT_LT(took, 250) << "stop took " << took << " ms";
         RecordProperty(c.bytesWaiting ? "stopInNotifyDelayMs" : "stopInPollPauseMs", static_cast<int>(took));
         EXPECT_FALSE(port.MonitorHeld());
-        EXPECT_EQ(ThreadCount(), threadsBefore);
+        EXPECT_EQ(MonitorThreads(), monitorsBefore);
         EXPECT_EQ(notifications.Count(), 0u);
         // A second stop does nothing.
         port.StopMonitor();
@@ -354,7 +362,7 @@ TEST(SerialMonitor, StopsPromptlyWhateverItIsWaitingFor) {
 TEST(SerialMonitor, CloseAndDestructionEndARunningMonitor) {
     Notifications notifications;
     Device device;
-    const size_t threadsBefore = ThreadCount();
+    const size_t monitorsBefore = MonitorThreads();
     {
         SerialPort port;
         OpenOn(port, device);
@@ -366,16 +374,16 @@ TEST(SerialMonitor, CloseAndDestructionEndARunningMonitor) {
         EXPECT_LT(MillisecondsSince(start), 250);
         EXPECT_FALSE(port.MonitorHeld());
         EXPECT_EQ(port.IsOpen(), 0);
-        EXPECT_EQ(ThreadCount(), threadsBefore);
+        EXPECT_EQ(MonitorThreads(), monitorsBefore);
     }
     {
         SerialPort port;
         OpenOn(port, device);
         port.StartMonitor(10000, 10000);
         std::this_thread::sleep_for(milliseconds(30));
-        EXPECT_EQ(ThreadCount(), threadsBefore + 1);
+        EXPECT_EQ(MonitorThreads(), monitorsBefore + 1);
     }
-    EXPECT_EQ(ThreadCount(), threadsBefore);
+    EXPECT_EQ(MonitorThreads(), monitorsBefore);
     EXPECT_EQ(notifications.Count(), 0u);
 }
 
@@ -383,14 +391,14 @@ TEST(SerialMonitor, StartWhileRunningDoesNothing) {
     Device device;
     SerialPort port;
     OpenOn(port, device);
-    const size_t threadsBefore = ThreadCount();
+    const size_t monitorsBefore = MonitorThreads();
     port.StartMonitor(1000, 1000);
     port.StartMonitor(20, 20);
-    EXPECT_EQ(ThreadCount(), threadsBefore + 1);
+    EXPECT_EQ(MonitorThreads(), monitorsBefore + 1);
     EXPECT_EQ(port.NotifyDelay(), 1000u);
     EXPECT_EQ(port.PollInterval(), 1000u);
     port.StopMonitor();
-    EXPECT_EQ(ThreadCount(), threadsBefore);
+    EXPECT_EQ(MonitorThreads(), monitorsBefore);
 }
 
 TEST(SerialMonitor, WithNoPortHeldTheThreadEndsAtOnceWithExitCodeZero) {

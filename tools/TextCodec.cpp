@@ -58,4 +58,23 @@ bool Utf8ToGbk(const std::string& utf8, std::string& result) { return Convert(ut
 bool GbkToUtf8(const std::string& gbk, std::string& result) { return Convert(gbk, "GBK", "UTF-8", result); }
 #endif
 
+std::string GbkToUtf8Lenient(const std::string& gbk) {
+    std::string whole;
+    if (GbkToUtf8(gbk, whole)) return whole;
+    std::string result;
+    size_t index = 0;
+    while (index < gbk.size()) {
+        const auto lead = static_cast<unsigned char>(gbk[index]);
+        const size_t width = lead >= 0x81 && lead <= 0xFE && index + 1 < gbk.size() ? 2 : 1;
+        std::string character;
+        if (GbkToUtf8(gbk.substr(index, width), character) && !character.empty()) {
+            result += character;
+        } else {
+            result += "\xEF\xBF\xBD";
+        }
+        index += width;
+    }
+    return result;
+}
+
 }  // namespace ledsign::tools

@@ -8,5 +8,8 @@ namespace ledsign::tools {
 // False when the text cannot be converted; `result` is then unspecified.
 bool Utf8ToGbk(const std::string& utf8, std::string& result);
 bool GbkToUtf8(const std::string& gbk, std::string& result);
+// For showing what arrived: converts character by character, and a byte or pair that is not
+// GBK becomes U+FFFD, so nothing stops the rest of the text from showing.
+std::string GbkToUtf8Lenient(const std::string& gbk);
 
 }  // namespace ledsign::tools

@@ -1,94 +1,315 @@
-// signemu: a virtual sign. It creates a pseudo-terminal (or opens a serial device) and shows
-// what arrives on the line with timestamps, so a plug-in can be tried without a sign.
+// signemu: a virtual sign. It creates a pseudo-terminal (or opens a serial device), decodes what
+// a plug-in sends in the sign's protocol, and shows the sign's rows as they change: as text, as
+// a dot-matrix picture in the terminal and, on request, as a PNG file, or as JSON lines.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/time.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <vector>
 
+#include "tools/DotMatrix.h"
+#include "tools/PngWriter.h"
+#include "tools/SignDecoder.h"
+#include "tools/TextCodec.h"
+
+namespace ledsign::tools {
 namespace {
 
 const char kUsageText[] =
-    "usage: signemu --model MODEL [--link PATH | --device PATH] [--idle-exit MS]\n"
+    "usage: signemu --model MODEL [OPTIONS]\n"
     "\n"
-    "  --model MODEL    brava, dorun, cresto or elvane\n"
-    "  --link PATH      also make PATH a symlink to the new pseudo-terminal\n"
-    "  --device PATH    listen on an existing serial device instead of a new pseudo-terminal\n"
-    "  --idle-exit MS   end after MS milliseconds without bytes (once some have arrived)\n"
+    "A virtual LED sign. It listens on a new pseudo-terminal (or a serial device), decodes the\n"
+    "sign protocol of MODEL and shows the sign's rows each time they change, with a timestamp.\n"
     "\n"
-    "Prints the pseudo-terminal's name (\"port: pts/N\") and then every chunk that arrives.\n"
-    "Example: signemu --model brava --link /tmp/sign & ledctl libbrava.so write 'AB#D' --port pts/N\n";
+    "  --model MODEL     brava, dorun, cresto or elvane\n"
+    "  --link PATH       also make PATH a symlink to the new pseudo-terminal (removed at exit)\n"
+    "  --device PATH     listen on an existing serial device instead of a new pseudo-terminal\n"
+    "  --json            print one JSON object per line for each event, and no pictures\n"
+    "  --png PATH        after each change, write the sign's picture to PATH as a PNG image\n"
+    "  --dot-pixels N    size of one LED in the PNG, in pixels (default 4)\n"
+    "  --no-picture      do not draw the sign in the terminal\n"
+    "  --font PATH       GNU Unifont .hex font (default $LEDSIGN_UNIFONT or\n"
+    "                    /usr/share/unifont/unifont.hex from Debian's unifont package)\n"
+    "  --gap MS          a frame still incomplete after MS quiet milliseconds is reported as\n"
+    "                    truncated (default 300)\n"
+    "  --idle-exit MS    end after MS milliseconds without bytes (once some have arrived)\n"
+    "  --help            show this help\n"
+    "\n"
+    "It first prints the port to give the plug-in (\"port: pts/N\"; with --json an object with\n"
+    "\"event\":\"port\"), then one entry per event: a row set, the sign cleared, or malformed bytes\n"
+    "with the reason. Sign geometry: brava 128x32 dots in two rows, dorun 96x16 in one,\n"
+    "cresto 144x24 in one, elvane 144x24 in two.\n"
+    "\n"
+    "Example:\n"
+    "  signemu --model brava --link /tmp/sign &\n"
+    "  ledctl ./libbrava.so write '欢迎光临#Welcome' --port /tmp/sign\n"
+    "\n"
+    "Exit status: 0 done; 2 usage error or the port could not be set up.\n";
 
 struct Options {
-    std::string model;
+    SignModel model = SignModel::kBrava;
+    bool hasModel = false;
     std::string link;
     std::string device;
+    std::string png;
+    std::string font;
+    int dotPixels = 4;
+    long gapMs = 300;
     long idleExitMs = 0;
+    bool json = false;
+    bool picture = true;
 };
+
+volatile sig_atomic_t stopRequested = 0;
+void RequestStop(int) { stopRequested = 1; }
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "signemu: %s\n", message.c_str());
     return 2;
 }
 
-}  // namespace
+bool ParseCount(const char* text, long& value) {
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtol(text, &end, 10);
+    return *text != '\0' && *end == '\0' && errno == 0 && value >= 0;
+}
 
-int main(int argc, char** argv) {
-    Options options;
+// Returns -1 to go on, else the exit code to end with.
+int ParseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (arg == "--help") {
+        long number = 0;
+        if (arg == "--help" || arg == "-h") {
             std::fputs(kUsageText, stdout);
             return 0;
-        } else if (arg == "--model" && hasValue) {
-            options.model = argv[++i];
-        } else if (arg == "--link" && hasValue) {
+        } else if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--no-picture") {
+            options.picture = false;
+        } else if (!hasValue) {
+            return Fail("unknown or incomplete option " + arg + " (signemu --help shows the options)");
+        } else if (arg == "--model") {
+            if (!ParseSignModel(argv[++i], options.model)) return Fail("--model must be brava, dorun, cresto or elvane");
+            options.hasModel = true;
+        } else if (arg == "--link") {
             options.link = argv[++i];
-        } else if (arg == "--device" && hasValue) {
+        } else if (arg == "--device") {
             options.device = argv[++i];
-        } else if (arg == "--idle-exit" && hasValue) {
-            options.idleExitMs = std::strtol(argv[++i], nullptr, 10);
+        } else if (arg == "--png") {
+            options.png = argv[++i];
+        } else if (arg == "--font") {
+            options.font = argv[++i];
+        } else if (arg == "--dot-pixels" || arg == "--gap" || arg == "--idle-exit") {
+            if (!ParseCount(argv[++i], number)) return Fail(arg + " needs a number of 0 or more");
+            if (arg == "--dot-pixels") {
+                if (number < 1 || number > 32) return Fail("--dot-pixels must be 1..32");
+                options.dotPixels = static_cast<int>(number);
+            } else {
+                (arg == "--gap" ? options.gapMs : options.idleExitMs) = number;
+            }
         } else {
-            return Fail("unknown or incomplete option " + arg);
+            return Fail("unknown option " + arg + " (signemu --help shows the options)");
         }
     }
-    if (options.model != "brava" && options.model != "dorun" && options.model != "cresto" && options.model != "elvane") {
-        return Fail("--model must be brava, dorun, cresto or elvane");
+    if (!options.hasModel) return Fail("--model must be brava, dorun, cresto or elvane");
+    if (!options.link.empty() && !options.device.empty()) return Fail("--link is for a new pseudo-terminal, not --device");
+    if (options.json) options.picture = false;
+    return -1;
+}
+
+std::string JsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (byte < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", byte);
+            quoted += escaped;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
+}
+
+std::string HexBytes(const std::string& bytes) {
+    std::string hex;
+    char digits[4];
+    for (const char c : bytes) {
+        std::snprintf(digits, sizeof digits, hex.empty() ? "%02X" : " %02X", static_cast<unsigned char>(c));
+        hex += digits;
+    }
+    return hex;
+}
+
+std::string WallClock() {
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03ld", local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<long>(now.tv_usec / 1000));
+    return text;
+}
+
+class VirtualSign {
+public:
+    VirtualSign(const Options& options, const HexFont* font)
+        : options_(options), geometry_(GeometryOf(options.model)), font_(font),
+          rows_(static_cast<size_t>(geometry_.rows)) {}
+
+    void Show(const SignEvent& event, double elapsedMs) {
+        const std::string clock = WallClock();
+        if (event.kind == SignEvent::kRow) {
+            rows_[static_cast<size_t>(event.row - 1)] = event.text;
+        } else if (event.kind == SignEvent::kClear) {
+            for (std::string& row : rows_) row.clear();
+        }
+        const std::string text = GbkToUtf8Lenient(event.text);
+        if (options_.json) {
+            std::printf("{\"event\":\"%s\",\"time\":\"%s\",\"elapsed_ms\":%.1f,\"offset\":%llu",
+                        event.kind == SignEvent::kRow ? "row" : event.kind == SignEvent::kClear ? "clear" : "malformed",
+                        clock.c_str(), elapsedMs, static_cast<unsigned long long>(event.offset));
+            if (event.kind == SignEvent::kRow) {
+                std::printf(",\"row\":%d,\"text\":%s,\"gbk\":\"%s\"", event.row, JsonString(text).c_str(),
+                            HexBytes(event.text).c_str());
+            } else if (event.kind == SignEvent::kMalformed) {
+                std::printf(",\"reason\":%s,\"bytes\":\"%s\"", JsonString(event.reason).c_str(),
+                            HexBytes(event.bytes).c_str());
+            }
+            std::printf("}\n");
+        } else if (event.kind == SignEvent::kRow) {
+            std::printf("[%s] row %d: \"%s\"\n", clock.c_str(), event.row, text.c_str());
+        } else if (event.kind == SignEvent::kClear) {
+            std::printf("[%s] cleared\n", clock.c_str());
+        } else {
+            std::printf("[%s] MALFORMED at byte %llu: %s: %s\n", clock.c_str(),
+                        static_cast<unsigned long long>(event.offset), event.reason.c_str(), HexBytes(event.bytes).c_str());
+        }
+        if (event.kind != SignEvent::kMalformed && font_ != nullptr) Draw();
+        std::fflush(stdout);
+    }
+
+private:
+    void Draw() {
+        std::vector<std::u32string> rows;
+        for (const std::string& row : rows_) rows.push_back(DecodeUtf8(GbkToUtf8Lenient(row)));
+        const DotBitmap bitmap = RenderSign(geometry_, rows, *font_);
+        if (options_.picture) std::fputs(DrawForTerminal(bitmap).c_str(), stdout);
+        if (!options_.png.empty()) {
+            uint32_t width = 0, height = 0;
+            const std::vector<uint8_t> rgb = PaintLeds(bitmap, options_.dotPixels, width, height);
+            const std::string png = EncodePng(width, height, rgb);
+            // Written beside and renamed, so a viewer never reads half an image.
+            const std::string partial = options_.png + ".part";
+            std::ofstream(partial, std::ios::binary | std::ios::trunc) << png;
+            if (std::rename(partial.c_str(), options_.png.c_str()) != 0) {
+                std::fprintf(stderr, "signemu: cannot write %s: %s\n", options_.png.c_str(), std::strerror(errno));
+            }
+        }
+    }
+
+    const Options& options_;
+    SignGeometry geometry_;
+    const HexFont* font_;
+    std::vector<std::string> rows_;  // what each row shows, GBK
+};
+
+int Run(int argc, char** argv) {
+    Options options;
+    const int parsed = ParseOptions(argc, argv, options);
+    if (parsed >= 0) return parsed;
+
+    HexFont font;
+    const bool wantFont = options.picture || !options.png.empty();
+    if (wantFont) {
+        std::string error;
+        if (!font.Load(options.font.empty() ? DefaultFontPath() : options.font, error)) {
+            if (!options.font.empty()) return Fail(error);
+            std::fprintf(stderr, "signemu: %s; rows are shown as text only (install Debian's unifont package)\n",
+                         error.c_str());
+        }
     }
 
     int fd = -1;
     int keepOpen = -1;
+    std::string port;
     if (!options.device.empty()) {
-        fd = open(options.device.c_str(), O_RDWR | O_NOCTTY);
+        fd = open(options.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         if (fd < 0) return Fail("cannot open " + options.device + ": " + std::strerror(errno));
+        // Raw input, so that a carriage return in a frame is not turned into a line feed.
+        termios raw{};
+        if (tcgetattr(fd, &raw) == 0) {
+            cfmakeraw(&raw);
+            tcsetattr(fd, TCSANOW, &raw);
+        }
+        port = options.device;
     } else {
         fd = posix_openpt(O_RDWR | O_NOCTTY);
         if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0) return Fail("cannot create a pseudo-terminal");
         const std::string slave = ptsname(fd);
         // Holding the slave keeps the line up between the plug-in's opens and closes.
         keepOpen = open(slave.c_str(), O_RDWR | O_NOCTTY);
-        std::printf("port: %s\n", slave.substr(5).c_str());
+        termios raw{};
+        if (keepOpen >= 0 && tcgetattr(keepOpen, &raw) == 0) {
+            cfmakeraw(&raw);
+            tcsetattr(keepOpen, TCSANOW, &raw);
+        }
+        port = slave.substr(5);
         if (!options.link.empty()) {
             unlink(options.link.c_str());
-            if (symlink(slave.c_str(), options.link.c_str()) != 0) return Fail("cannot link " + options.link);
-            std::printf("link: %s -> %s\n", options.link.c_str(), slave.c_str());
+            if (symlink(slave.c_str(), options.link.c_str()) != 0) {
+                return Fail("cannot link " + options.link + ": " + std::strerror(errno));
+            }
         }
+        if (options.json) {
+            std::printf("{\"event\":\"port\",\"port\":%s,\"path\":%s,\"model\":\"%s\"}\n", JsonString(port).c_str(),
+                        JsonString(slave).c_str(), SignModelName(options.model));
+        } else {
+            std::printf("port: %s\n", port.c_str());
+            if (!options.link.empty()) std::printf("link: %s -> %s\n", options.link.c_str(), slave.c_str());
+        }
+    }
+    if (!options.json) {
+        const SignGeometry geometry = GeometryOf(options.model);
+        std::printf("sign: %s, %dx%d dots, %d row%s\n", SignModelName(options.model), geometry.width, geometry.height,
+                    geometry.rows, geometry.rows == 1 ? "" : "s");
     }
     std::fflush(stdout);
 
+    struct sigaction action{};
+    action.sa_handler = RequestStop;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    SignDecoder decoder(options.model);
+    VirtualSign sign(options, font.Size() > 0 ? &font : nullptr);
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     auto lastByte = start;
     bool anyBytes = false;
-    unsigned char buffer[4096];
-    for (;;) {
+    std::vector<SignEvent> events;
+    uint8_t buffer[4096];
+    int status = 0;
+    while (!stopRequested) {
         pollfd request{fd, POLLIN, 0};
         const int ready = poll(&request, 1, 20);
         const auto now = Clock::now();
@@ -97,17 +318,30 @@ int main(int argc, char** argv) {
             if (got > 0) {
                 anyBytes = true;
                 lastByte = now;
-                const double ms = std::chrono::duration<double, std::milli>(now - start).count();
-                std::printf("%10.1f ms  %3zd bytes:", ms, got);
-                for (ssize_t i = 0; i < got; ++i) std::printf(" %02X", buffer[i]);
-                std::printf("\n");
-                std::fflush(stdout);
+                decoder.Feed(buffer, static_cast<size_t>(got), events);
+            } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+                std::fprintf(stderr, "signemu: the line closed (%s)\n", got == 0 ? "end of file" : std::strerror(errno));
+                status = 1;
+                break;
             }
         }
-        if (options.idleExitMs > 0 && anyBytes && now - lastByte > std::chrono::milliseconds(options.idleExitMs)) break;
+        const auto quiet = now - lastByte;
+        if (decoder.InFrame() && quiet > std::chrono::milliseconds(options.gapMs)) decoder.Flush(events);
+        const double elapsed = std::chrono::duration<double, std::milli>(now - start).count();
+        for (const SignEvent& event : events) sign.Show(event, elapsed);
+        events.clear();
+        if (options.idleExitMs > 0 && anyBytes && quiet > std::chrono::milliseconds(options.idleExitMs)) break;
     }
+    decoder.Flush(events);
+    const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    for (const SignEvent& event : events) sign.Show(event, elapsed);
     if (!options.link.empty()) unlink(options.link.c_str());
     if (keepOpen >= 0) close(keepOpen);
     close(fd);
-    return 0;
+    return status;
 }
+
+}  // namespace
+}  // namespace ledsign::tools
+
+int main(int argc, char** argv) { return ledsign::tools::Run(argc, argv); }

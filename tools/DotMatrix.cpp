@@ -1,0 +1,198 @@
+#include "tools/DotMatrix.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace ledsign::tools {
+
+namespace {
+
+constexpr int kFontHeight = 16;
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// An 8-dot-wide open box for characters the font lacks.
+Glyph MissingGlyph() {
+    Glyph glyph{8, {}};
+    for (int y = 0; y < kFontHeight; ++y) glyph.rows[y] = (y == 0 || y == kFontHeight - 1) ? 0xFF00 : 0x8100;
+    return glyph;
+}
+
+// Source rows (or columns) [first, last) that a target dot covers when `size` target dots span
+// 16 font dots. Shrinking lights a dot when any dot it covers is lit, so thin strokes survive.
+void SourceSpan(int target, int size, int& first, int& last) {
+    first = target * kFontHeight / size;
+    last = size < kFontHeight ? (target + 1) * kFontHeight / size : first + 1;
+    if (last <= first) last = first + 1;
+}
+
+}  // namespace
+
+bool HexFont::Load(const std::string& path, std::string& error) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        error = "cannot read the font " + path;
+        return false;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    const size_t before = glyphs_.size();
+    Parse(text.str());
+    if (glyphs_.size() == before) {
+        error = path + " holds no glyphs in the .hex format (a compressed file must be unpacked first)";
+        return false;
+    }
+    return true;
+}
+
+void HexFont::Parse(const std::string& text) {
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        size_t length = end - start;
+        if (length > 0 && text[start + length - 1] == '\r') --length;
+        ParseLine(text.data() + start, length);
+        start = end + 1;
+    }
+}
+
+bool HexFont::ParseLine(const char* line, size_t length) {
+    size_t colon = 0;
+    char32_t codePoint = 0;
+    for (; colon < length && line[colon] != ':'; ++colon) {
+        const int digit = HexDigit(line[colon]);
+        if (digit < 0 || colon >= 6) return false;
+        codePoint = codePoint * 16 + static_cast<char32_t>(digit);
+    }
+    const size_t digits = length - colon - 1;
+    if (colon == 0 || colon == length || (digits != 32 && digits != 64)) return false;
+    Glyph glyph{digits == 32 ? 8 : 16, {}};
+    const size_t perRow = digits / kFontHeight;
+    for (int y = 0; y < kFontHeight; ++y) {
+        uint32_t bits = 0;
+        for (size_t k = 0; k < perRow; ++k) {
+            const int digit = HexDigit(line[colon + 1 + y * perRow + k]);
+            if (digit < 0) return false;
+            bits = bits * 16 + static_cast<uint32_t>(digit);
+        }
+        glyph.rows[y] = static_cast<uint16_t>(glyph.width == 8 ? bits << 8 : bits);
+    }
+    glyphs_[codePoint] = glyph;
+    return true;
+}
+
+const Glyph* HexFont::Find(char32_t codePoint) const {
+    const auto found = glyphs_.find(codePoint);
+    return found == glyphs_.end() ? nullptr : &found->second;
+}
+
+std::string DefaultFontPath() {
+    const char* configured = std::getenv("LEDSIGN_UNIFONT");
+    return configured != nullptr && *configured != '\0' ? configured : "/usr/share/unifont/unifont.hex";
+}
+
+std::u32string DecodeUtf8(const std::string& text) {
+    std::u32string result;
+    size_t index = 0;
+    while (index < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[index]);
+        const int extra = lead < 0x80 ? 0 : (lead >> 5) == 0x6 ? 1 : (lead >> 4) == 0xE ? 2 : (lead >> 3) == 0x1E ? 3 : -1;
+        char32_t value = extra == 0 ? lead : extra == 1 ? lead & 0x1F : extra == 2 ? lead & 0x0F : lead & 0x07;
+        bool valid = extra >= 0 && index + static_cast<size_t>(extra) < text.size();
+        for (int k = 1; valid && k <= extra; ++k) {
+            const auto next = static_cast<unsigned char>(text[index + static_cast<size_t>(k)]);
+            valid = (next & 0xC0) == 0x80;
+            value = (value << 6) | (next & 0x3F);
+        }
+        if (!valid) {
+            result += U'\uFFFD';
+            ++index;
+            continue;
+        }
+        result += value;
+        index += static_cast<size_t>(extra) + 1;
+    }
+    return result;
+}
+
+DotBitmap RenderSign(const SignGeometry& geometry, const std::vector<std::u32string>& rows, const HexFont& font) {
+    DotBitmap bitmap(geometry.width, geometry.height);
+    const int rowHeight = geometry.height / geometry.rows;
+    const Glyph missing = MissingGlyph();
+    for (int row = 0; row < geometry.rows && row < static_cast<int>(rows.size()); ++row) {
+        int pen = 0;
+        for (const char32_t codePoint : rows[static_cast<size_t>(row)]) {
+            if (pen >= geometry.width) break;
+            const Glyph* found = font.Find(codePoint);
+            const Glyph& glyph = found != nullptr ? *found : missing;
+            const int scaledWidth = glyph.width * rowHeight / kFontHeight;
+            for (int y = 0; y < rowHeight; ++y) {
+                int firstRow, lastRow;
+                SourceSpan(y, rowHeight, firstRow, lastRow);
+                for (int x = 0; x < scaledWidth; ++x) {
+                    int firstColumn, lastColumn;
+                    SourceSpan(x, rowHeight, firstColumn, lastColumn);
+                    bool lit = false;
+                    for (int sy = firstRow; sy < lastRow && sy < kFontHeight && !lit; ++sy) {
+                        for (int sx = firstColumn; sx < lastColumn && sx < glyph.width && !lit; ++sx) {
+                            lit = (glyph.rows[sy] >> (15 - sx)) & 1;
+                        }
+                    }
+                    if (lit) bitmap.Set(pen + x, row * rowHeight + y);
+                }
+            }
+            pen += scaledWidth;
+        }
+    }
+    return bitmap;
+}
+
+std::string DrawForTerminal(const DotBitmap& bitmap) {
+    std::string border;
+    for (int x = 0; x < bitmap.Width(); ++x) border += "\u2500";
+    std::string picture = "\u250C" + border + "\u2510\n";
+    for (int y = 0; y < bitmap.Height(); y += 2) {
+        picture += "\u2502";
+        for (int x = 0; x < bitmap.Width(); ++x) {
+            const bool top = bitmap.At(x, y);
+            const bool bottom = y + 1 < bitmap.Height() && bitmap.At(x, y + 1);
+            picture += top && bottom ? "\u2588" : top ? "\u2580" : bottom ? "\u2584" : " ";
+        }
+        picture += "\u2502\n";
+    }
+    picture += "\u2514" + border + "\u2518\n";
+    return picture;
+}
+
+std::vector<uint8_t> PaintLeds(const DotBitmap& bitmap, int dotPixels, uint32_t& width, uint32_t& height) {
+    if (dotPixels < 1) dotPixels = 1;
+    width = static_cast<uint32_t>(bitmap.Width() * dotPixels);
+    height = static_cast<uint32_t>(bitmap.Height() * dotPixels);
+    std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3, 0);
+    static const uint8_t kLit[3] = {255, 72, 24}, kDark[3] = {48, 16, 12};
+    // With room for it, the last pixel row and column of each dot stay black between LEDs.
+    const int led = dotPixels > 2 ? dotPixels - 1 : dotPixels;
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        for (int x = 0; x < bitmap.Width(); ++x) {
+            const uint8_t* colour = bitmap.At(x, y) ? kLit : kDark;
+            for (int py = 0; py < led; ++py) {
+                for (int px = 0; px < led; ++px) {
+                    const size_t pixel = (static_cast<size_t>(y * dotPixels + py) * width + x * dotPixels + px) * 3;
+                    rgb[pixel] = colour[0];
+                    rgb[pixel + 1] = colour[1];
+                    rgb[pixel + 2] = colour[2];
+                }
+            }
+        }
+    }
+    return rgb;
+}
+
+}  // namespace ledsign::tools

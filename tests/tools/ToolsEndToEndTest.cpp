@@ -1,0 +1,214 @@
+// ledctl drives each built plug-in into signemu over a pseudo-terminal, as an installer would.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace ledsign::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A child process with its standard output (and, when asked, its errors) on a pipe.
+class Child {
+public:
+    Child(const std::vector<std::string>& args, bool withErrors) {
+        int pipeFds[2];
+        if (pipe(pipeFds) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(pipeFds[1], 1);
+            if (withErrors) dup2(pipeFds[1], 2);
+            close(pipeFds[0]);
+            close(pipeFds[1]);
+            std::vector<char*> argv;
+            for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(pipeFds[1]);
+        out_ = pipeFds[0];
+    }
+    ~Child() {
+        if (pid_ > 0 && !reaped_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) close(out_);
+    }
+
+    // The next line of output, or "" when none came in time.
+    std::string ReadLine(int timeoutMs) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            const size_t end = buffer_.find('\n');
+            if (end != std::string::npos) {
+                const std::string line = buffer_.substr(0, end);
+                buffer_.erase(0, end + 1);
+                return line;
+            }
+            if (!ReadSome(deadline)) return "";
+        }
+    }
+
+    // Everything until the child ends; its exit status, or -1 when it had to be stopped.
+    int Finish(int timeoutMs, std::string& output) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (ReadSome(deadline)) {
+        }
+        output = buffer_;
+        buffer_.clear();
+        int status = 0;
+        for (;;) {
+            const pid_t done = waitpid(pid_, &status, WNOHANG);
+            if (done == pid_) break;
+            if (Clock::now() > deadline) return -1;
+            usleep(10000);
+        }
+        reaped_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    bool ReadSome(Clock::time_point deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0 || out_ < 0) return false;
+        pollfd request{out_, POLLIN, 0};
+        if (poll(&request, 1, static_cast<int>(left)) <= 0) return false;
+        char chunk[4096];
+        const ssize_t got = read(out_, chunk, sizeof chunk);
+        if (got <= 0) return false;
+        buffer_.append(chunk, static_cast<size_t>(got));
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int out_ = -1;
+    bool reaped_ = false;
+    std::string buffer_;
+};
+
+struct Result {
+    int status;
+    std::string output;
+};
+
+Result RunLedctl(std::vector<std::string> args) {
+    args.insert(args.begin(), LEDCTL_PATH);
+    Child ledctl(args, true);
+    Result result;
+    result.status = ledctl.Finish(20000, result.output);
+    return result;
+}
+
+std::string PluginPath(const std::string& sign) { return std::string(LEDSIGN_PLUGIN_DIR) + "/lib" + sign + ".so"; }
+
+// The value of a string field in one of signemu's JSON lines.
+std::string Field(const std::string& line, const std::string& name) {
+    const std::string key = "\"" + name + "\":\"";
+    const size_t start = line.find(key);
+    if (start == std::string::npos) return "<none>";
+    return line.substr(start + key.size(), line.find('"', start + key.size()) - start - key.size());
+}
+
+// "row1=<text>|<gbk hex>", "clear" or "malformed" for each event line.
+std::vector<std::string> Events(const std::string& output) {
+    std::vector<std::string> events;
+    size_t start = 0;
+    while (start < output.size()) {
+        size_t end = output.find('\n', start);
+        if (end == std::string::npos) end = output.size();
+        const std::string line = output.substr(start, end - start);
+        const std::string kind = Field(line, "event");
+        if (kind == "row") {
+            const size_t row = line.find("\"row\":");
+            events.push_back("row" + line.substr(row + 6, 1) + "=" + Field(line, "text") + "|" + Field(line, "gbk"));
+        } else if (kind != "<none>") {
+            events.push_back(kind);
+        }
+        start = end + 1;
+    }
+    return events;
+}
+
+TEST(ToolsEndToEnd, LedctlDrivesEachPluginIntoTheVirtualSign) {
+    // "中文#AB" typed in UTF-8 reaches the line as GBK D6D0 CEC4.
+    const std::string text = "\xE4\xB8\xAD\xE6\x96\x87#AB";
+    const std::string chinese = "\xE4\xB8\xAD\xE6\x96\x87";
+    struct Case {
+        const char* sign;
+        std::vector<std::string> events;
+    };
+    const Case cases[] = {
+        {"brava", {"row1=" + chinese + "|D6 D0 CE C4", "row2=AB|41 42", "clear"}},
+        {"dorun", {"row1=" + chinese + "#AB|D6 D0 CE C4 23 41 42", "clear"}},
+        {"cresto", {"row1=" + chinese + "|D6 D0 CE C4", "row1=AB|41 42", "row1=|", "row1=|"}},
+        {"elvane", {"row1=" + chinese + "|D6 D0 CE C4", "row2=AB|41 42", "row1=|", "row2=|"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sign);
+        Child signemu({SIGNEMU_PATH, "--model", c.sign, "--json", "--idle-exit", "700"}, false);
+        const std::string portLine = signemu.ReadLine(10000);
+        ASSERT_EQ(Field(portLine, "event"), "port") << portLine;
+        const std::string port = Field(portLine, "port");
+
+        const Result written = RunLedctl({PluginPath(c.sign), "write", text, "--port", port});
+        EXPECT_EQ(written.status, 0) << written.output;
+        EXPECT_NE(written.output.find("Write2Led: 1"), std::string::npos) << written.output;
+        const Result cleared = RunLedctl({PluginPath(c.sign), "clear", "--port", port});
+        EXPECT_EQ(cleared.status, 0) << cleared.output;
+
+        std::string output;
+        EXPECT_EQ(signemu.Finish(20000, output), 0);
+        EXPECT_EQ(Events(output), c.events) << output;
+    }
+}
+
+TEST(ToolsEndToEnd, LedctlRawAndHexTextPassUnchanged) {
+    Child signemu({SIGNEMU_PATH, "--model", "dorun", "--json", "--idle-exit", "700"}, false);
+    const std::string port = Field(signemu.ReadLine(10000), "port");
+    EXPECT_EQ(RunLedctl({PluginPath("dorun"), "write", "\xC9\xCF#", "--raw", "--port", port}).status, 0);
+    EXPECT_EQ(RunLedctl({PluginPath("dorun"), "write", "BA A3 41", "--hex", "--port", port}).status, 0);
+    std::string output;
+    EXPECT_EQ(signemu.Finish(20000, output), 0);
+    EXPECT_EQ(Events(output), (std::vector<std::string>{"row1=\xE4\xB8\x8A#|C9 CF 23", "row1=\xE6\xB5\xB7" "A|BA A3 41"}));
+}
+
+TEST(ToolsEndToEnd, LedctlReportsWhatWentWrong) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int status;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"info", {PluginPath("elvane"), "info"}, 0, "vendor:         \xE4\xB8\x8A\xE6\xB5\xB7"},
+        {"missing export", {"/lib/x86_64-linux-gnu/libm.so.6", "info"}, 3, "does not export InitLed"},
+        {"not a library", {"/nonexistent/libnone.so", "info"}, 3, "libnone.so"},
+        {"port that is not there", {PluginPath("brava"), "clear", "--port", "ttyNONE9"}, 1, "OpenLed: -1"},
+        {"unknown command", {PluginPath("brava"), "blink"}, 2, "unknown command"},
+        {"mode out of range", {PluginPath("brava"), "mode", "256"}, 2, "0..255"},
+        {"text GBK cannot show", {PluginPath("brava"), "write", "\xF0\x9F\x98\x80"}, 2, "GBK"},
+        {"odd hex", {PluginPath("brava"), "write", "ABC", "--hex"}, 2, "hex"},
+        {"port name too long", {PluginPath("brava"), "clear", "--port", "ttyUSB0123"}, 2, "9 characters"},
+        {"baud not a number", {PluginPath("brava"), "clear", "--baud", "fast"}, 2, "number"},
+        {"help", {"--help"}, 0, "--stop-bits"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Result result = RunLedctl(c.args);
+        EXPECT_EQ(result.status, c.status) << result.output;
+        EXPECT_NE(result.output.find(c.message), std::string::npos) << result.output;
+    }
+}
+
+}  // namespace
+}  // namespace ledsign::test

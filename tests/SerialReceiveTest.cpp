@@ -6,6 +6,8 @@
 #include <iconv.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -428,6 +430,34 @@ TEST(SerialMonitor, WithNoPortHeldTheThreadEndsAtOnceWithExitCodeZero) {
         EXPECT_FALSE(port.MonitorHeld());
         port.Close();
     }
+}
+
+TEST(SerialMonitor, AThreadThatCannotBeStartedIsReportedToTheUser) {
+    // In a child whose descriptor table is full, the monitor's stop signal cannot be made.
+    int output[2];
+    ASSERT_EQ(pipe(output), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(output[1], STDERR_FILENO);
+        close(output[0]);
+        close(output[1]);
+        const rlimit small{256, 256};
+        setrlimit(RLIMIT_NOFILE, &small);
+        while (dup(0) >= 0) {
+        }
+        SerialPort port;
+        port.StartMonitor(10, 10);
+        _exit(port.MonitorHeld() ? 1 : 0);
+    }
+    close(output[1]);
+    std::string shown;
+    char buffer[256];
+    for (ssize_t got; (got = read(output[0], buffer, sizeof buffer)) > 0;) shown.append(buffer, got);
+    close(output[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a monitor is held";
+    EXPECT_NE(shown.find("串口线程建立失败！\n"), std::string::npos) << shown;
 }
 
 }  // namespace

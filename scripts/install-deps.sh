@@ -4,6 +4,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
           g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 procps valgrind clang libclang-rt-14-dev libfuzzer-14-dev)
+# The virtual sign draws its rows with GNU Unifont.
+packages+=(unifont)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,6 +1,8 @@
 // ledctl: a command-line host for the LED-sign plug-ins. It loads a plug-in by path, as the
 // display host does, and calls its exports: show a sign's attributes, write text, clear it.
 #include <cctype>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -69,10 +71,12 @@ int UsageError(const std::string& message) {
     return kUsage;
 }
 
+// A whole decimal number that fits the records' 32-bit fields.
 bool ParseNumber(const std::string& text, long& value) {
     char* end = nullptr;
+    errno = 0;
     value = std::strtol(text.c_str(), &end, 10);
-    return !text.empty() && *end == '\0';
+    return !text.empty() && *end == '\0' && errno == 0 && value >= INT32_MIN && value <= INT32_MAX;
 }
 
 // Parses the command line; returns -1 to go on, else the exit code to end with.

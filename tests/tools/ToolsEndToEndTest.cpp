@@ -200,6 +200,7 @@ TEST(ToolsEndToEnd, LedctlReportsWhatWentWrong) {
         {"odd hex", {PluginPath("brava"), "write", "ABC", "--hex"}, 2, "hex"},
         {"port name too long", {PluginPath("brava"), "clear", "--port", "ttyUSB0123"}, 2, "9 characters"},
         {"baud not a number", {PluginPath("brava"), "clear", "--baud", "fast"}, 2, "number"},
+        {"baud beyond the record's field", {PluginPath("brava"), "clear", "--baud", "4294969696"}, 2, "number"},
         {"help", {"--help"}, 0, "--stop-bits"},
     };
     for (const Case& c : cases) {

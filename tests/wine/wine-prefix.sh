@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Sets up or takes down the private Wine prefix that the end-to-end tests run the Windows DLLs in:
+#   wine-prefix.sh setup PREFIX     a fresh 32-bit prefix and a persistent wineserver for it
+#   wine-prefix.sh cleanup PREFIX   stops that server and removes the prefix
+# Without Wine it exits 77 (skipped), unless CI=true, where a missing Wine is a failure.
+set -u
+action=${1:?usage: wine-prefix.sh setup|cleanup PREFIX}
+prefix=${2:?usage: wine-prefix.sh setup|cleanup PREFIX}
+export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
+# No Mono or Gecko installers: the DLLs need neither, and there is nothing to fetch them from.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+if ! command -v wine >/dev/null || ! command -v wineserver >/dev/null || ! command -v wineboot >/dev/null; then
+  if [ "${CI:-}" = true ]; then
+    echo "FAIL: wine is not installed, so the Windows DLLs cannot be run (scripts/install-deps.sh installs it)"
+    exit 1
+  fi
+  echo "SKIPPED: wine is not installed; the Windows DLLs are not run under Wine (install wine and wine32)"
+  exit 77
+fi
+
+# The server and the helpers that wineboot starts outlive this script: none of them may hold
+# the output pipe that ctest reads, so all their output goes to a log file beside the prefix.
+log=$prefix.log
+case $action in
+  setup)
+    [ -d "$prefix" ] && { wineserver -k; wineserver -w; } </dev/null >/dev/null 2>&1
+    rm -rf "$prefix"
+    mkdir -p "$prefix"
+    : >"$log"
+    wineserver -p </dev/null >>"$log" 2>&1 || { echo "FAIL: wineserver did not start"; cat "$log"; exit 1; }
+    start=$(date +%s)
+    if ! wineboot -i </dev/null >>"$log" 2>&1; then
+      echo "FAIL: wineboot -i failed"; cat "$log"; exit 1
+    fi
+    [ -f "$prefix/drive_c/windows/system32/kernel32.dll" ] || { echo "FAIL: wineboot made no prefix"; cat "$log"; exit 1; }
+    echo "Wine prefix $prefix ready in $(($(date +%s) - start)) s ($(wine --version))"
+    ;;
+  cleanup)
+    [ -d "$prefix" ] && { wineserver -k; wineserver -w; } </dev/null >/dev/null 2>&1
+    rm -rf "$prefix"
+    echo "Wine prefix $prefix removed"
+    ;;
+  *)
+    echo "unknown action $action"; exit 2 ;;
+esac
+exit 0

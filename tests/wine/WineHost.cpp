@@ -14,19 +14,21 @@
 
 namespace ledsign::test {
 
-bool WineSetup::WineInstalled() {
+std::string WineSetup::WinePath() {
     const char* path = getenv("PATH");
-    std::string directories = path != nullptr ? path : "/usr/bin:/bin";
+    const std::string directories = path != nullptr ? path : "/usr/bin:/bin";
     size_t start = 0;
     while (start <= directories.size()) {
         size_t end = directories.find(':', start);
         if (end == std::string::npos) end = directories.size();
         const std::string candidate = directories.substr(start, end - start) + "/wine";
-        if (access(candidate.c_str(), X_OK) == 0) return true;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
         start = end + 1;
     }
-    return false;
+    return {};
 }
+
+bool WineSetup::WineInstalled() { return !WinePath().empty(); }
 
 bool WineSetup::MustRun() {
     const char* ci = getenv("CI");
@@ -90,6 +92,21 @@ WineHost::WineHost(const std::string& dllName, const std::vector<std::string>& s
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(&arg[0]);
     argv.push_back(nullptr);
+    // The environment is made before the fork: the child of a threaded process only execs.
+    std::vector<std::string> environment = {"WINEPREFIX=" + WineSetup::Prefix(), "WINEDEBUG=-all,+debugstr",
+                                            "WINEDLLOVERRIDES=mscoree,mshtml="};
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        const std::string entry = *variable;
+        const std::string name = entry.substr(0, entry.find('='));
+        if (name != "WINEPREFIX" && name != "WINEDEBUG" && name != "WINEDLLOVERRIDES" && name != "DISPLAY" &&
+            name != "WAYLAND_DISPLAY") {
+            environment.push_back(entry);
+        }
+    }
+    std::vector<char*> envp;
+    for (std::string& entry : environment) envp.push_back(&entry[0]);
+    envp.push_back(nullptr);
+    const std::string wine = WineSetup::WinePath();
 
     child_ = fork();
     if (child_ == 0) {
@@ -97,12 +114,7 @@ WineHost::WineHost(const std::string& dllName, const std::vector<std::string>& s
         dup2(in[0], STDIN_FILENO);
         dup2(out[1], STDOUT_FILENO);
         dup2(err[1], STDERR_FILENO);
-        setenv("WINEPREFIX", WineSetup::Prefix().c_str(), 1);
-        setenv("WINEDEBUG", "-all,+debugstr", 1);
-        setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
-        unsetenv("DISPLAY");
-        unsetenv("WAYLAND_DISPLAY");
-        execvp("wine", argv.data());
+        execve(wine.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     close(in[0]);

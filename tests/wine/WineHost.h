@@ -22,6 +22,7 @@ struct Line {
 // Where Wine is, where the Windows build and the prefix are, and whether a missing Wine
 // is a failure (CI) or a reason to skip (a developer's machine without it).
 struct WineSetup {
+    static std::string WinePath();  // empty without Wine
     static bool WineInstalled();
     static bool MustRun();  // CI=true
     static std::string WindowsBuildDir();

@@ -1,0 +1,65 @@
+// Fuzzes the virtual sign's line decoder with arbitrary line bytes. Beyond "no crash": the
+// events must not depend on how the bytes were split into chunks, must come in line order,
+// and no row may carry more bytes than its frame can.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tools/SignDecoder.h"
+
+namespace {
+
+using ledsign::tools::SignDecoder;
+using ledsign::tools::SignEvent;
+using ledsign::tools::SignModel;
+
+void Require(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "decoder fault: %s\n", what);
+        std::abort();
+    }
+}
+
+std::vector<SignEvent> Decode(SignModel model, const uint8_t* bytes, size_t size, size_t chunk) {
+    SignDecoder decoder(model);
+    std::vector<SignEvent> events;
+    for (size_t at = 0; at < size; at += chunk) decoder.Feed(bytes + at, std::min(chunk, size - at), events);
+    decoder.Flush(events);
+    return events;
+}
+
+bool SameEvents(const std::vector<SignEvent>& a, const std::vector<SignEvent>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i].kind != b[i].kind || a[i].row != b[i].row || a[i].text != b[i].text ||
+            a[i].bytes != b[i].bytes || a[i].offset != b[i].offset) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+// The first byte picks the model and a chunk size; the rest is what arrived on the line.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    const SignModel models[] = {SignModel::kBrava, SignModel::kDorun, SignModel::kCresto, SignModel::kElvane};
+    const SignModel model = models[data[0] % 4];
+    const size_t chunk = 1 + (data[0] >> 2);
+    const std::vector<SignEvent> whole = Decode(model, data + 1, size - 1, size);
+    const std::vector<SignEvent> pieces = Decode(model, data + 1, size - 1, chunk);
+    Require(SameEvents(whole, pieces), "events depend on how the bytes arrived");
+    uint64_t previous = 0;
+    for (const SignEvent& event : whole) {
+        Require(event.offset >= previous && event.offset < size, "events out of line order");
+        previous = event.offset;
+        if (event.kind == SignEvent::kRow) {
+            Require(event.row >= 1 && event.row <= 2, "row number");
+            Require(event.text.size() <= 255, "row longer than a frame can carry");
+        }
+    }
+    return 0;
+}

@@ -195,6 +195,31 @@ TEST_P(WineDll, AnswersWithoutAPort) {
     EXPECT_EQ(host.TraceLines(), LoadAndUnloadTraces(c));
 }
 
+// Ports that do not exist, settings the line refuses, and a sign side that vanishes while the port
+// is open: clear results, and no call that hangs.
+TEST_P(WineDll, OpenResultsAndAVanishingSign) {
+    const WineSign& c = GetParam();
+    Pty pty;
+    ComPort port(pty);
+    ASSERT_TRUE(port.Mapped());
+    WineHost host(c.dll, {"init", "NOPORT", "9600", "8", "1", "NONE", "open", "isopen",
+                          "init", "\\\\.\\COM99", "9600", "8", "1", "NONE", "open", "isopen",
+                          "init", port.Name(), "9600", "9", "1", "NONE", "open", "isopen", "close",
+                          "init", port.Name(), "9600", "8", "1", "NONE", "open", "wait",
+                          "write-hex", "41422344", "clear", "close", "isopen"});
+    ASSERT_TRUE(host.WaitForOutput("wait")) << ::testing::PrintToString(host.Output());
+    pty.CloseMaster();
+    host.Continue();
+    EXPECT_EQ(host.Finish(10000), 0);
+    // dorun always opens at 8 data bits, so nine bits do not concern it.
+    const std::vector<std::string> expected = {
+        "loaded exports=9 ordinals=same", "init", "open -1", "isopen 0", "init", "open -1", "isopen 0", "init",
+        c.fixedLine ? "open 1" : "open -2", c.fixedLine ? "isopen 1" : "isopen 0", "close", "init", "open 1",
+        "wait", "write -1", "clear -1", "close", "isopen 0"};
+    EXPECT_EQ(Results(host.Output()), expected);
+    for (long ms : Timings(host.Output(), "write")) EXPECT_LT(ms, 1000);
+}
+
 // InitLed without a record means COM1 with the plug-in's default settings.
 TEST_P(WineDll, DefaultsOpenCom1) {
     const WineSign& c = GetParam();

@@ -2,37 +2,12 @@
 // every plug-in and three kinds of text; and how many heap allocations each export makes.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <chrono>
 #include <string>
 
+#include "AllocationCounter.h"
 #include "Plugin.h"
 #include "Pty.h"
-
-extern "C" void* __libc_malloc(size_t);
-extern "C" void* __libc_calloc(size_t, size_t);
-extern "C" void* __libc_realloc(void*, size_t);
-
-namespace {
-thread_local bool countingAllocations = false;
-std::atomic<long> allocations{0};
-void CountAllocation() {
-    if (countingAllocations) allocations.fetch_add(1, std::memory_order_relaxed);
-}
-}  // namespace
-
-extern "C" void* malloc(size_t size) {
-    CountAllocation();
-    return __libc_malloc(size);
-}
-extern "C" void* calloc(size_t count, size_t size) {
-    CountAllocation();
-    return __libc_calloc(count, size);
-}
-extern "C" void* realloc(void* pointer, size_t size) {
-    CountAllocation();
-    return __libc_realloc(pointer, size);
-}
 
 namespace ledsign::bench {
 namespace {
@@ -72,12 +47,12 @@ void WriteAbovePauses(benchmark::State& state, const std::string& sign, const st
     const double pause = MandatedPauseSeconds(sign, text);
     double worst = 0;
     long calls = 0;
-    allocations = 0;
+    long allocations = 0;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        countingAllocations = true;
+        test::StartCountingAllocations();
         const int32_t result = plugin.Write2Led(text.c_str());
-        countingAllocations = false;
+        allocations += test::StopCountingAllocations();
         ++calls;
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (result != 1) state.SkipWithError("Write2Led failed");
@@ -87,7 +62,7 @@ void WriteAbovePauses(benchmark::State& state, const std::string& sign, const st
     // Every benchmark reports the same counters, as the CSV report needs.
     state.counters["worst_ms"] = worst * 1000;
     state.counters["pause_ms"] = pause * 1000;
-    state.counters["allocations_per_call"] = calls > 0 ? static_cast<double>(allocations.load()) / calls : 0;
+    state.counters["allocations_per_call"] = calls > 0 ? static_cast<double>(allocations) / calls : 0;
 }
 
 // Heap allocations over a whole session of export calls (goal: none).
@@ -102,9 +77,9 @@ void AllocationsPerExportCall(benchmark::State& state, const std::string& sign) 
     settings.stopBits = 1;
     LEDAtt attributes{};
     long calls = 0;
-    allocations = 0;
+    long allocations = 0;
     for (auto _ : state) {
-        countingAllocations = true;
+        test::StartCountingAllocations();
         plugin.InitLed(&settings);
         plugin.OpenLed();
         plugin.ClearLed();
@@ -113,12 +88,12 @@ void AllocationsPerExportCall(benchmark::State& state, const std::string& sign) 
         plugin.GetVer();
         plugin.IsLedOpened();
         plugin.CloseLed();
-        countingAllocations = false;
+        allocations += test::StopCountingAllocations();
         calls += 8;
     }
     state.counters["worst_ms"] = 0;
     state.counters["pause_ms"] = 0;
-    state.counters["allocations_per_call"] = calls > 0 ? static_cast<double>(allocations.load()) / calls : 0;
+    state.counters["allocations_per_call"] = calls > 0 ? static_cast<double>(allocations) / calls : 0;
 }
 
 void RegisterAll() {

@@ -1,6 +1,5 @@
 // Loading and unloading a plug-in in a child process: the trace lines, their order around
 // the driver object's life, and a port still held at unload being closed.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -11,18 +10,11 @@
 #include <string>
 
 #include "Plugin.h"
+#include "ProcessProbe.h"
 #include "Pty.h"
 
 namespace ledsign::test {
 namespace {
-
-int OpenDescriptors() {
-    int count = 0;
-    DIR* directory = opendir("/proc/self/fd");
-    while (readdir(directory) != nullptr) ++count;
-    closedir(directory);
-    return count;
-}
 
 std::string ReadAll(int fd) {
     std::string all;
@@ -30,12 +22,6 @@ std::string ReadAll(int fd) {
     ssize_t got = 0;
     while ((got = read(fd, buffer, sizeof buffer)) > 0) all.append(buffer, static_cast<size_t>(got));
     return all;
-}
-
-int WaitChild(pid_t child) {
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
 }
 
 struct TraceCase {

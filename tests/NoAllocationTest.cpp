@@ -1,37 +1,9 @@
 // No export allocates from the heap: malloc and friends are counted around the calls.
 #include <gtest/gtest.h>
 
-#include <atomic>
-
+#include "AllocationCounter.h"
 #include "Plugin.h"
 #include "Pty.h"
-
-extern "C" void* __libc_malloc(size_t);
-extern "C" void* __libc_calloc(size_t, size_t);
-extern "C" void* __libc_realloc(void*, size_t);
-extern "C" void* __libc_memalign(size_t, size_t);
-
-namespace {
-// Only the calling thread counts: the test's pty reader allocates as bytes arrive.
-thread_local bool counting = false;
-std::atomic<int> allocations{0};
-void Count() {
-    if (counting) allocations.fetch_add(1, std::memory_order_relaxed);
-}
-}  // namespace
-
-extern "C" void* malloc(size_t size) {
-    Count();
-    return __libc_malloc(size);
-}
-extern "C" void* calloc(size_t count, size_t size) {
-    Count();
-    return __libc_calloc(count, size);
-}
-extern "C" void* realloc(void* pointer, size_t size) {
-    Count();
-    return __libc_realloc(pointer, size);
-}
 
 namespace ledsign::test {
 namespace {
@@ -51,8 +23,7 @@ TEST_P(NoAllocation, ExportCallsNeverTouchTheHeap) {
     std::string longText(300, 'A');
     longText[150] = '#';
 
-    allocations = 0;
-    counting = true;
+    StartCountingAllocations();
     plugin.InitLed(&settings);
     plugin.InitLed(nullptr);
     plugin.InitLed(&settings);
@@ -67,11 +38,11 @@ TEST_P(NoAllocation, ExportCallsNeverTouchTheHeap) {
     plugin.IsLedOpened();
     plugin.CloseLed();
     plugin.Write2Led("AB#D");
-    counting = false;
+    const long allocations = StopCountingAllocations();
 
     EXPECT_EQ(opened, 1);
     EXPECT_EQ(written, 1);
-    EXPECT_EQ(allocations.load(), 0);
+    EXPECT_EQ(allocations, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Plugins, NoAllocation, ::testing::Values("brava", "dorun", "cresto", "elvane"));

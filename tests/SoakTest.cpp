@@ -1,6 +1,5 @@
 // A host runs for months: a thousand load-open-write-unload cycles, and a thousand
 // open-write-close cycles, must not leave descriptors or memory behind.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,6 +8,7 @@
 #include <string>
 
 #include "Plugin.h"
+#include "ProcessProbe.h"
 #include "Pty.h"
 
 namespace ledsign::test {
@@ -23,14 +23,6 @@ constexpr long kAllowedGrowthKiB = 1L << 30;
 #else
 constexpr long kAllowedGrowthKiB = 1024;
 #endif
-
-int OpenDescriptors() {
-    int count = 0;
-    DIR* directory = opendir("/proc/self/fd");
-    while (readdir(directory) != nullptr) ++count;
-    closedir(directory);
-    return count;
-}
 
 long ResidentKiB() {
     long pages = 0, resident = 0;

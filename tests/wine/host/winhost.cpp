@@ -13,7 +13,7 @@
 //   clear                             ClearLed                       -> "clear 1 ms=0"
 //   mode N                            SetShowMode(N)                 -> "mode"
 //   att                               GetLEDAtt into a patterned record: every field, the texts in hex,
-//                                     and whether every other byte kept the pattern
+//                                     and how many other bytes lost the pattern
 //   att-null                          GetLEDAtt(NULL)                -> "att-null -1"
 //   ver                               GetVer                         -> "ver 3"
 //   version-info                      language, code page and file version of the version resource

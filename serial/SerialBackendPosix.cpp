@@ -302,7 +302,8 @@ bool PlatformMonitorWaitEvent(const PlatformPort& port, const PlatformMonitor& m
 }
 
 bool PlatformMonitorPause(const PlatformMonitor& monitor, uint32_t milliseconds) {
-    const int timeoutMs = milliseconds > static_cast<uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(milliseconds);
+    const int timeoutMs =
+        milliseconds > static_cast<uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(milliseconds);
     return !StopRequested(monitor, timeoutMs);
 }
 

@@ -333,7 +333,8 @@ TEST(SerialMonitor, StopsPromptlyWhateverItIsWaitingFor) {
         const char* name;
         bool bytesWaiting;  // with bytes waiting the thread sits in the notify delay
     };
-    for (const Case& c : {Case{"in the poll pause of a quiet line", false}, Case{"in the notify delay", true}}) {
+    const Case cases[] = {{"in the poll pause of a quiet line", false}, {"in the notify delay", true}};
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Notifications notifications;
         Device device;

@@ -81,7 +81,8 @@ void CheckRead() {
         const uint8_t* got = port.Read(&asked);
         bool ok = asked == c.asked && (got != nullptr) == c.complete;
         if (got != nullptr) {
-            const std::string expected = Pattern(c.asked) + std::string(ledsign::kReadBufferSize - c.asked, '\0');
+            const std::string expected =
+                Pattern(c.asked) + std::string(ledsign::kReadBufferSize - c.asked, '\0');
             ok = ok && std::memcmp(got, expected.data(), expected.size()) == 0 &&
                  port.Platform().comStat.cbInQue == 0;
         }
@@ -144,7 +145,8 @@ void CheckMonitor() {
     RequestBytes(port, 5);
     Pump(3000, 1);
     const DWORD after = GetTickCount() - sent;
-    Check(notifications >= 1 && after >= 140 && after < 1500, "monitor: notified about notifyDelay after traffic",
+    Check(notifications >= 1 && after >= 140 && after < 1500,
+          "monitor: notified about notifyDelay after traffic",
           std::to_string(notifications) + " after " + std::to_string(after) + " ms");
 
     // With unread bytes and no new traffic the thread sits in WaitCommEvent; stop releases it.
@@ -206,15 +208,16 @@ void CheckMonitor() {
     uint32_t exitCode = 99;
     const DWORD waitStart = GetTickCount();
     while (!idle.MonitorEnded(&exitCode) && GetTickCount() - waitStart < 2000) Sleep(1);
-    Check(idle.MonitorEnded(&exitCode) && exitCode == 0, "monitor: with the open failed the thread ends at once");
+    Check(idle.MonitorEnded(&exitCode) && exitCode == 0,
+          "monitor: with the open failed the thread ends at once");
 }
 
 }  // namespace
 
 int main() {
     const std::string_view version = SerialPort::GetModuleVersion();
-    Check(version == std::string_view("\xb5\xb1\xc7\xb0\xb4\xae\xbf\xda\xcd\xa8\xd1\xb6\xc4\xa3\xbf\xe9\xb0\xe6"
-                                      "\xb1\xbe\xa3\xba" "1.0 2004.4 ZQ"),
+    Check(version == std::string_view("\xb5\xb1\xc7\xb0\xb4\xae\xbf\xda\xcd\xa8\xd1\xb6"
+                                      "\xc4\xa3\xbf\xe9\xb0\xe6\xb1\xbe\xa3\xba" "1.0 2004.4 ZQ"),
           "version text in GBK");
     CheckRead();
     CheckMonitor();

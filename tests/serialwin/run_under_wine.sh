@@ -14,12 +14,14 @@ skip() {
 command -v wine >/dev/null && command -v wineserver >/dev/null || skip "wine is not installed"
 [ -f "$program" ] || skip "no Windows test program (i686 MinGW-w64 g++ is missing)"
 
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Wine's server and helpers outlive their command: none of them may hold a pipe that ctest reads.
 if [ ! -f "$prefix/.ready" ]; then
+  { wineserver -k; wineserver -w; } </dev/null >/dev/null 2>&1
+  rm -rf "$prefix"
   mkdir -p "$prefix"
   wineboot -i </dev/null >/dev/null 2>&1
-  [ -f "$prefix/system.reg" ] || { echo "FAIL: wineboot made no prefix in $prefix"; exit 1; }
+  [ -f "$prefix/drive_c/windows/system32/kernel32.dll" ] || { echo "FAIL: wineboot made no prefix in $prefix"; exit 1; }
   # No display here: windows are made by the null graphics driver.
   wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
   # The desktop process chose its driver at boot: shut down so the next start uses the setting.

@@ -21,6 +21,7 @@ void PrepareOverlapped(OVERLAPPED& overlapped) {
 constexpr DWORD kAllQueues = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 constexpr DWORD kCommEvents = EV_RXCHAR | EV_TXEMPTY;
 constexpr DWORD kQueuedReadSettleMs = 50;
+constexpr DWORD kAbortedReadWaitMs = 1000;
 
 DWORD WINAPI MonitorStart(LPVOID monitor) {
     const PlatformMonitor& started = *static_cast<PlatformMonitor*>(monitor);
@@ -120,8 +121,12 @@ bool PlatformReadAtOnce(PlatformPort& port, uint8_t* buffer, uint32_t count) {
         return got == count;
     }
     // Still pending: abort it and let it end before its record and the buffer are used again.
+    // The wait is bounded: a driver that misses the abort must not hang the caller (Read never
+    // waits for data); the purge that follows aborts it once more.
     CancelIo(port.commHandle);
-    return GetOverlappedResult(port.commHandle, &port.readOverlapped, &got, TRUE) && got == count;
+    PurgeComm(port.commHandle, PURGE_RXABORT);
+    if (WaitForSingleObject(port.readOverlapped.hEvent, kAbortedReadWaitMs) != WAIT_OBJECT_0) return false;
+    return GetOverlappedResult(port.commHandle, &port.readOverlapped, &got, FALSE) && got == count;
 }
 
 void PlatformPurge(PlatformPort& port) {

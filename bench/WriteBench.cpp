@@ -70,11 +70,7 @@ void AllocationsPerExportCall(benchmark::State& state, const std::string& sign) 
     Pty pty;
     pty.HoldSlave();
     Plugin plugin(sign);
-    PortSettings settings{};
-    pty.PortName().copy(settings.portName, 9);
-    settings.baudRate = 9600;
-    settings.dataBits = 8;
-    settings.stopBits = 1;
+    const PortSettings settings = test::MakePortSettings(pty.PortName(), 9600);
     LEDAtt attributes{};
     long calls = 0;
     long allocations = 0;

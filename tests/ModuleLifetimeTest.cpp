@@ -77,11 +77,7 @@ TEST_P(ModuleLifetime, UnloadWithThePortOpenClosesItAfterTheTerminatingLine) {
         if (library == nullptr) _exit(2);
         auto init = reinterpret_cast<InitLedFn>(dlsym(library, "InitLed"));
         auto open = reinterpret_cast<OpenLedFn>(dlsym(library, "OpenLed"));
-        PortSettings settings{};
-        pty.PortName().copy(settings.portName, 9);
-        settings.baudRate = 9600;
-        settings.dataBits = 8;
-        settings.stopBits = 1;
+        const PortSettings settings = MakePortSettings(pty.PortName(), 9600);
         init(&settings);
         if (open() != 1) _exit(3);
         // Fill standard error so that the next trace line blocks.

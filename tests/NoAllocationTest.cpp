@@ -14,11 +14,7 @@ TEST_P(NoAllocation, ExportCallsNeverTouchTheHeap) {
     Pty pty;
     pty.HoldSlave();
     Plugin plugin(GetParam());
-    PortSettings settings{};
-    pty.PortName().copy(settings.portName, 9);
-    settings.baudRate = 2400;
-    settings.dataBits = 8;
-    settings.stopBits = 1;
+    const PortSettings settings = MakePortSettings(pty.PortName());
     LEDAtt attributes{};
     std::string longText(300, 'A');
     longText[150] = '#';

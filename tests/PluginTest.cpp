@@ -128,10 +128,7 @@ TEST_P(EverySign, OpenResults) {
     ASSERT_EQ(plugin.OpenOn(pty.PortName(), 4800), 1);
     Plugin other(c.sign == std::string("brava") ? "dorun" : "brava");
     EXPECT_EQ(other.OpenOn(pty.PortName()), -1);
-    PortSettings faster{};
-    pty.PortName().copy(faster.portName, 9);
-    faster.baudRate = 19200;
-    faster.dataBits = 8;
+    const PortSettings faster = MakePortSettings(pty.PortName(), 19200);
     plugin.InitLed(&faster);
     EXPECT_EQ(plugin.OpenLed(), 1);
     const termios applied = pty.SlaveSettings();

@@ -50,15 +50,6 @@ private:
     int saved_;
 };
 
-PortSettings SettingsFor(const Pty& pty) {
-    PortSettings settings{};
-    pty.PortName().copy(settings.portName, 9);
-    settings.baudRate = 9600;
-    settings.dataBits = 8;
-    settings.stopBits = 1;
-    return settings;
-}
-
 // Header-framed signs pause 200 ms per text, so their cycles send the clear command instead.
 int32_t SendSomething(Plugin& plugin, const std::string& sign) {
     return sign == "cresto" || sign == "elvane" ? plugin.Write2Led("A#B") : plugin.ClearLed();
@@ -69,7 +60,7 @@ class Soak : public ::testing::TestWithParam<const char*> {};
 TEST_P(Soak, LoadOpenWriteUnloadWithThePortOpen) {
     Pty pty;
     pty.HoldSlave();
-    const PortSettings settings = SettingsFor(pty);
+    const PortSettings settings = MakePortSettings(pty.PortName(), 9600);
     QuietStandardError quiet;
     int failures = 0;
     int descriptors = 0;
@@ -93,7 +84,7 @@ TEST_P(Soak, LoadOpenWriteUnloadWithThePortOpen) {
 TEST_P(Soak, OpenWriteCloseWithoutUnloading) {
     Pty pty;
     pty.HoldSlave();
-    const PortSettings settings = SettingsFor(pty);
+    const PortSettings settings = MakePortSettings(pty.PortName(), 9600);
     Plugin plugin(GetParam());
     int failures = 0;
     int descriptors = 0;

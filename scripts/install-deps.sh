@@ -6,6 +6,8 @@ packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
           g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 procps valgrind clang libclang-rt-14-dev libfuzzer-14-dev)
 # The virtual sign draws its rows with GNU Unifont.
 packages+=(unifont)
+# The benchmark counts system calls with strace.
+packages+=(strace)
 
 missing=()
 for package in "${packages[@]}"; do
@@ -19,4 +21,5 @@ SUDO=
 # wine32 is an i386 package.
 dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
 $SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# With its recommended packages, as the suite was proven with (Wine needs several of them).
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
-          g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 procps valgrind clang libclang-rt-14-dev libfuzzer-14-dev)
+          g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 procps valgrind cppcheck clang libclang-rt-14-dev libfuzzer-14-dev)
 # The virtual sign draws its rows with GNU Unifont.
 packages+=(unifont)
 # The benchmark counts system calls with strace.

@@ -59,6 +59,7 @@ int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSetting
     SetCommMask(port.commHandle, kCommEvents);
     PurgeComm(port.commHandle, kAllQueues);
     SetupComm(port.commHandle, 512, 512);
+    port.dcb.DCBlength = sizeof port.dcb;  // the size the system expects in the record
     GetCommState(port.commHandle, &port.dcb);
     // Only speed and framing change; flow control, special characters and time-outs stay.
     port.dcb.StopBits = settings.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;

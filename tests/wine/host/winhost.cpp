@@ -35,21 +35,12 @@
 #include <string>
 
 #include "include/ledsign.h"
+#include "tools/PluginLibrary.h"
 
 namespace ledsign::test {
 namespace {
 
-struct Exports {
-    InitLedFn InitLed;
-    OpenLedFn OpenLed;
-    CloseLedFn CloseLed;
-    IsLedOpenedFn IsLedOpened;
-    Write2LedFn Write2Led;
-    ClearLedFn ClearLed;
-    SetShowModeFn SetShowMode;
-    GetLEDAttFn GetLEDAtt;
-    GetVerFn GetVer;
-};
+using Exports = tools::PluginExports;
 
 // Ordinals 1..9 number the exports in alphabetical order of name.
 const char* const kExportNames[9] = {"ClearLed", "CloseLed",    "GetLEDAtt",   "GetVer",   "InitLed",

@@ -171,7 +171,10 @@ int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSetting
         return -1;
     }
     ioctl(fd, TIOCEXCL);
-    tcflush(fd, TCIOFLUSH);
+    // Only what waits to be read is stale. A serial device's close already waited for its output
+    // to leave, and on a pty the output side still holds what an earlier holder wrote and the far
+    // side has not taken in yet: flushing it would lose those frames.
+    tcflush(fd, TCIFLUSH);
 
     termios current{};
     termios wanted{};

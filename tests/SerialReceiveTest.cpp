@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -51,6 +52,18 @@ public:
     const std::string& PortName() const { return portName_; }
     void Send(const std::string& bytes) const {
         ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    // Everything the master can read until the line has been quiet for `quietMs`.
+    std::string Collect(int quietMs = 100) const {
+        std::string bytes;
+        char chunk[4096];
+        pollfd request{master_, POLLIN, 0};
+        while (poll(&request, 1, quietMs) > 0) {
+            const ssize_t got = read(master_, chunk, sizeof chunk);
+            if (got <= 0) break;
+            bytes.append(chunk, static_cast<size_t>(got));
+        }
+        return bytes;
     }
     static int Waiting(int fd) {
         int count = -1;
@@ -175,6 +188,31 @@ TEST(SerialPurge, EmptiesBothQueues) {
     port.Purge();
     EXPECT_EQ(Device::Waiting(port.Platform().fd), 0);
     EXPECT_EQ(OutputQueued(port), 0);
+}
+
+// Opening discards stale input, but a device that is slow to take in what the last holder wrote
+// still gets all of it: opening must not throw away bytes on their way to the far side (a pty hands its output
+// over later, so a purge of the output side at open would discard them).
+TEST(SerialOpen, DropsStaleInputButKeepsWhatAnEarlierHolderWroteForTheFarSide) {
+    Device device;
+    const int heldSlave = open(("/dev/" + device.PortName()).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(heldSlave, 0);
+    // More than the far side's input buffer holds, so the rest waits in the pty until it is read.
+    const std::string sent = Pattern(6000);
+    {
+        SerialPort writer;
+        OpenOn(writer, device);
+        ASSERT_EQ(writer.Write(sent.data(), static_cast<uint32_t>(sent.size())), 1);
+    }
+    device.Send("STALE");
+    ASSERT_TRUE(WaitFor([&] { return Device::Waiting(heldSlave) == 5; }));
+    {
+        SerialPort next;
+        OpenOn(next, device);
+        EXPECT_EQ(Device::Waiting(next.Platform().fd), 0);  // what waited to be read is stale
+    }
+    EXPECT_EQ(device.Collect().size(), sent.size());
+    close(heldSlave);
 }
 
 std::string Convert(const std::string& text, const char* from, const char* to) {

@@ -230,7 +230,6 @@ void PlatformSleep(uint32_t milliseconds) {
     }
 }
 
-
 uint32_t PlatformBytesWaiting(PlatformPort& port) {
     if (port.fd < 0) return 0;
     port.inQueue = CountWaiting(port.fd);

@@ -191,8 +191,8 @@ TEST(SerialPurge, EmptiesBothQueues) {
 }
 
 // Opening discards stale input, but a device that is slow to take in what the last holder wrote
-// still gets all of it: opening must not throw away bytes on their way to the far side (a pty hands its output
-// over later, so a purge of the output side at open would discard them).
+// still gets all of it: a pty hands its output over later, so purging the output side at open
+// would throw away bytes on their way to the far side.
 TEST(SerialOpen, DropsStaleInputButKeepsWhatAnEarlierHolderWroteForTheFarSide) {
     Device device;
     const int heldSlave = open(("/dev/" + device.PortName()).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);

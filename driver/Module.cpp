@@ -4,11 +4,10 @@
 
 #include "driver/LedPort.h"
 #include "driver/SignIdentity.h"
+#include "serial/HostServices.h"
 
 #if defined(_WIN32)
 #include <windows.h>
-#else
-#include <unistd.h>
 #endif
 
 namespace ledsign {
@@ -29,12 +28,7 @@ void TraceModuleLine(const char* event) {
         std::memcpy(line + length, part, partLength);
         length += partLength;
     }
-#if defined(_WIN32)
-    OutputDebugStringA(line);
-#else
-    const ssize_t ignored = write(STDERR_FILENO, line, std::strlen(line));
-    (void)ignored;
-#endif
+    WriteTraceText(line, length);
 }
 
 #if !defined(_WIN32)

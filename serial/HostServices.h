@@ -2,6 +2,7 @@
 // of line traffic, and a message box for the monitor's two failure texts.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace ledsign {
@@ -34,6 +35,11 @@ void NotifyHostMainWindow();
 // Shows the text to the user with an OK button only. Windows: a message box (the GBK text
 // converted, so it reads the same on any code page). POSIX: the UTF-8 text on standard error.
 void ShowHostMessage(const HostText& text);
+
+// Writes a NUL-terminated text of `length` bytes to the trace channel: the debug output on Windows (a debug-output viewer shows
+// it), standard error on POSIX. Never raises SIGPIPE in the host: a standard error whose reader
+// has gone loses the text, nothing else.
+void WriteTraceText(const char* text, size_t length);
 
 #if !defined(_WIN32)
 // How a host embedding the module on POSIX hears the notifications of its receive monitors.

@@ -25,12 +25,22 @@ struct PlatformPort {
     OVERLAPPED writeOverlapped;
     OVERLAPPED readOverlapped;
     COMSTAT comStat;
+    // A transfer whose abort had not finished when its call gave up: its record is still the
+    // system's, so it is not used again until the transfer has ended.
+    bool writeInFlight;
+    bool readInFlight;
 };
+
+// The device control block for the settings: the one found on the port with only speed, byte
+// size, parity and stop bits changed (2 means two stop bits, any other value one; the low byte
+// of the data bits). Flow control, special characters and error handling stay as found.
+DCB BuildDcb(const DCB& current, const LineSettings& settings);
 
 // The receive monitor's thread as the starting thread holds it.
 struct PlatformMonitor {
     HANDLE thread;     // null: no monitor thread
     HANDLE stopEvent;  // manual-reset; signalled to ask the thread to end
+    HMODULE module;    // the thread's own reference to the module that runs it
     uint32_t (*routine)(void* context);
     void* context;
 };
@@ -48,6 +58,8 @@ constexpr const char* kMonitorThreadName = "serial-monitor";
 struct PlatformPort {
     int fd;             // an open descriptor, kNoDescriptor or kFailedDescriptor
     uint32_t inQueue;   // bytes waiting in the input queue as last counted by the caller's thread
+    int32_t baudRate;   // the speed the open port runs at
+    bool pseudoTerminal;  // a pty: no output queue of its own, and it never keeps size or parity
 };
 
 struct PlatformMonitor {
@@ -67,7 +79,9 @@ struct MonitorWaitState {
 int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSettings& settings);
 // Releases everything the port holds and leaves it "no port held".
 void PlatformClose(PlatformPort& port);
-// Writes every byte and waits until they have left: 1 or -1.
+// Writes every byte and waits until they have left: 1, or -1 when the write failed or did not
+// complete within WriteDeadlineMs at the port's speed (then what is left of it is discarded
+// from the output queue; the port stays open).
 int32_t PlatformWrite(PlatformPort& port, const uint8_t* bytes, uint32_t count);
 // True while a port is held (an open descriptor or handle).
 bool PlatformHolds(const PlatformPort& port);
@@ -89,9 +103,9 @@ void PlatformForgetWaiting(PlatformPort& port);
 bool PlatformStartMonitor(PlatformMonitor& monitor, uint32_t (*routine)(void*), void* context);
 // True while a thread is held (running, or ended by itself and not yet collected).
 bool PlatformMonitorHeld(const PlatformMonitor& monitor);
-// Asks the thread to end, releases a wait it has pending on the port, waits for its end and
-// releases the thread and its stop signal.
-void PlatformStopMonitor(PlatformMonitor& monitor, PlatformPort& port);
+// Asks the thread to end, releases a wait it has pending on the port, waits for its end (unless
+// its routine has already returned) and releases the thread and its stop signal.
+void PlatformStopMonitor(PlatformMonitor& monitor, PlatformPort& port, bool routineEnded);
 
 // Receive monitor, on the monitor thread itself.
 // Prepares the thread's own wait state; false when its event cannot be created.

@@ -4,8 +4,11 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -42,14 +45,71 @@ void ReleaseDescriptor(int fd) {
     close(fd);
 }
 
-bool WaitWritable(int fd) {
+using MonotonicMs = int64_t;
+
+MonotonicMs NowMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<MonotonicMs>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Milliseconds left until the deadline, 0 once it has passed.
+int RemainingMs(MonotonicMs deadline) {
+    const MonotonicMs left = deadline - NowMs();
+    if (left <= 0) return 0;
+    return left > INT_MAX ? INT_MAX : static_cast<int>(left);
+}
+
+enum class Readiness { kReady, kTimedOut, kFailed };
+
+Readiness WaitWritable(int fd, MonotonicMs deadline) {
     pollfd request{fd, POLLOUT, 0};
     for (;;) {
-        const int ready = poll(&request, 1, -1);
+        const int ready = poll(&request, 1, RemainingMs(deadline));
         if (ready < 0 && errno == EINTR) continue;
-        if (ready < 0) return false;
-        return (request.revents & (POLLERR | POLLHUP | POLLNVAL)) == 0;
+        if (ready < 0) return Readiness::kFailed;
+        if (ready == 0) return Readiness::kTimedOut;
+        return (request.revents & (POLLERR | POLLHUP | POLLNVAL)) == 0 ? Readiness::kReady : Readiness::kFailed;
     }
+}
+
+// A device with an output queue of its own (a UART, a USB adapter) is watched until the queue
+// is empty, sleeping about as long as the queued bytes take, so that the wait keeps to the
+// deadline; tcdrain then waits only for the last bytes in the hardware, which the driver bounds.
+// A pty has no such queue: its write either landed in the far side's buffer or blocked above.
+Readiness WaitQueueEmpty(const PlatformPort& port, MonotonicMs deadline) {
+    if (!port.pseudoTerminal) {
+        for (;;) {
+            int queued = 0;
+            if (ioctl(port.fd, TIOCOUTQ, &queued) != 0) return Readiness::kFailed;
+            if (queued <= 0) break;
+            const int left = RemainingMs(deadline);
+            if (left == 0) return Readiness::kTimedOut;
+            const int queueMs = static_cast<int>(DrainEstimateMs(static_cast<uint32_t>(queued), port.baudRate));
+            PlatformSleep(static_cast<uint32_t>(queueMs < left ? queueMs : left));
+        }
+    }
+    while (tcdrain(port.fd) != 0) {
+        if (errno != EINTR) return Readiness::kFailed;
+    }
+    return Readiness::kReady;
+}
+
+// Frees a descriptor from 0, 1 or 2: a host started with standard error closed must never
+// have its trace lines written onto the sign's line.
+int AboveStandardStreams(int fd) {
+    if (fd < 0 || fd > STDERR_FILENO) return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    close(fd);
+    return moved;
+}
+
+// Unix98 pty slaves have majors 136 to 143.
+bool IsPseudoTerminal(int fd) {
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode)) return false;
+    const unsigned deviceMajor = major(status.st_rdev);
+    return deviceMajor >= 136 && deviceMajor <= 143;
 }
 
 uint32_t CountWaiting(int fd) {
@@ -125,6 +185,13 @@ bool BaudConstant(int32_t baudRate, speed_t* speed) {
     return false;
 }
 
+uint32_t DrainEstimateMs(uint32_t queued, int32_t baudRate) {
+    constexpr uint64_t kBitsPerByte = 10;  // start, eight data bits, stop: the least a byte takes
+    const uint64_t baud = baudRate > 0 ? static_cast<uint64_t>(baudRate) : 1;
+    const uint64_t estimate = (uint64_t{queued} * kBitsPerByte * 1000 + baud - 1) / baud;
+    return estimate == 0 ? 1 : static_cast<uint32_t>(estimate > 1000 ? 1000 : estimate);
+}
+
 bool BuildTermios(const termios& current, const LineSettings& settings, termios* result) {
     speed_t speed = 0;
     if (settings.baudRate <= 0 || !BaudConstant(settings.baudRate, &speed)) return false;
@@ -137,9 +204,11 @@ bool BuildTermios(const termios& current, const LineSettings& settings, termios*
         default: return false;
     }
     termios line = current;
-    // Raw bytes in both directions; IXON/IXOFF and CRTSCTS are left as the device has them.
+    // Raw bytes in both directions. No software flow control: nothing is read from the sign, so a
+    // stray XOFF (0x13) from its side, or noise that looks like one, must not stop the output.
+    // CRTSCTS stays as the device has it.
     line.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                           ICRNL | INPCK);
+                                           ICRNL | INPCK | IXON | IXOFF | IXANY);
     line.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     line.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     line.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB);
@@ -155,11 +224,19 @@ bool BuildTermios(const termios& current, const LineSettings& settings, termios*
     return true;
 }
 
+bool LineTookSettings(const termios& wanted, const termios& applied, bool pseudoTerminal) {
+    constexpr tcflag_t kStopBits = CSTOPB;
+    constexpr tcflag_t kFraming = CSIZE | PARENB | PARODD;
+    if (cfgetospeed(&applied) != cfgetospeed(&wanted)) return false;
+    if ((applied.c_cflag & kStopBits) != (wanted.c_cflag & kStopBits)) return false;
+    return pseudoTerminal || (applied.c_cflag & kFraming) == (wanted.c_cflag & kFraming);
+}
+
 int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSettings& settings) {
     char path[64];
     int fd = -1;
     if (ResolveDevicePath(portName, path, sizeof path)) {
-        fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        fd = AboveStandardStreams(open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     }
     // A second holder fails here: TIOCEXCL does not stop root, the advisory lock does.
     if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -176,19 +253,26 @@ int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSetting
     // side has not taken in yet: flushing it would lose those frames.
     tcflush(fd, TCIFLUSH);
 
+    const bool pseudoTerminal = IsPseudoTerminal(fd);
     termios current{};
     termios wanted{};
     termios applied{};
-    // tcsetattr succeeds when any part applied, so the speed is read back to catch a refusal.
-    const bool accepted = tcgetattr(fd, &current) == 0 && BuildTermios(current, settings, &wanted) &&
-                          tcsetattr(fd, TCSANOW, &wanted) == 0 && tcgetattr(fd, &applied) == 0 &&
-                          cfgetospeed(&applied) == cfgetospeed(&wanted);
+    // Whether the line took the settings is read back, not taken from tcsetattr: it succeeds when
+    // any part applied, and fails (EINVAL) when nothing changed, which a pty answers to a second
+    // open with 5 to 7 data bits or parity, since it keeps neither.
+    bool accepted = tcgetattr(fd, &current) == 0 && BuildTermios(current, settings, &wanted);
+    if (accepted) {
+        tcsetattr(fd, TCSANOW, &wanted);
+        accepted = tcgetattr(fd, &applied) == 0 && LineTookSettings(wanted, applied, pseudoTerminal);
+    }
     if (!accepted) {
         ReleaseDescriptor(fd);
         port.fd = kNoDescriptor;
         return -2;
     }
     port.fd = fd;
+    port.baudRate = settings.baudRate;
+    port.pseudoTerminal = pseudoTerminal;
     return 1;
 }
 
@@ -200,23 +284,25 @@ void PlatformClose(PlatformPort& port) {
 
 int32_t PlatformWrite(PlatformPort& port, const uint8_t* bytes, uint32_t count) {
     if (port.fd < 0) return -1;
+    const MonotonicMs deadline = NowMs() + WriteDeadlineMs(count, port.baudRate);
+    Readiness state = Readiness::kReady;
     uint32_t done = 0;
-    while (done < count) {
+    while (done < count && state == Readiness::kReady) {
         const ssize_t written = write(port.fd, bytes + done, count - done);
         if (written > 0) {
             done += static_cast<uint32_t>(written);
         } else if (written < 0 && errno == EINTR) {
             continue;
         } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!WaitWritable(port.fd)) return -1;
+            state = WaitWritable(port.fd, deadline);
         } else {
-            return -1;
+            state = Readiness::kFailed;
         }
     }
-    while (tcdrain(port.fd) != 0) {
-        if (errno != EINTR) return -1;
-    }
-    return 1;
+    if (state == Readiness::kReady) state = WaitQueueEmpty(port, deadline);
+    // An abandoned write leaves nothing behind to reach the sign later, out of turn.
+    if (state == Readiness::kTimedOut) tcflush(port.fd, TCOFLUSH);
+    return state == Readiness::kReady ? 1 : -1;
 }
 
 bool PlatformHolds(const PlatformPort& port) { return port.fd >= 0; }
@@ -275,7 +361,7 @@ bool PlatformStartMonitor(PlatformMonitor& monitor, uint32_t (*routine)(void*), 
 
 bool PlatformMonitorHeld(const PlatformMonitor& monitor) { return monitor.running; }
 
-void PlatformStopMonitor(PlatformMonitor& monitor, PlatformPort&) {
+void PlatformStopMonitor(PlatformMonitor& monitor, PlatformPort&, bool) {
     if (!monitor.running) return;
     // The thread's waits all watch the pipe, so one byte ends any of them.
     WriteAll(monitor.stopPipe[1], "x", 1);
@@ -325,9 +411,34 @@ void NotifyHostMainWindow() {
     pthread_mutex_unlock(&hookLock);
 }
 
+void WriteTraceText(const char* text, size_t length) {
+    // SIGPIPE is held back on this thread for the write; one that the write raised is taken
+    // off again, so that the host neither dies of it nor sees it later.
+    sigset_t pipeSignal;
+    sigset_t previousMask;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previousMask);
+    sigset_t pending;
+    sigpending(&pending);
+    const bool pendingBefore = sigismember(&pending, SIGPIPE) == 1;
+    WriteAll(STDERR_FILENO, text, length);
+    sigpending(&pending);
+    if (!pendingBefore && sigismember(&pending, SIGPIPE) == 1) {
+        const timespec noWait{0, 0};
+        while (sigtimedwait(&pipeSignal, nullptr, &noWait) < 0 && errno == EINTR) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+}
+
 void ShowHostMessage(const HostText& text) {
-    WriteAll(STDERR_FILENO, text.utf8, std::strlen(text.utf8));
-    WriteAll(STDERR_FILENO, "\n", 1);
+    char line[128];
+    const size_t length = std::strlen(text.utf8);
+    if (length + 1 > sizeof line) return;
+    std::memcpy(line, text.utf8, length);
+    line[length] = '\n';
+    WriteTraceText(line, length + 1);
 }
 
 }  // namespace ledsign

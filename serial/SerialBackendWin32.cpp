@@ -1,6 +1,8 @@
 // Win32 backend of the serial module: an overlapped port opened without sharing, the
 // device control block changed only in speed and framing, a write waited on to its end, the
 // non-waiting read, the receive monitor's thread and waits, and the host services.
+#include <cstring>
+
 #include "serial/HostServices.h"
 #include "serial/SerialPort.h"
 
@@ -21,11 +23,62 @@ void PrepareOverlapped(OVERLAPPED& overlapped) {
 constexpr DWORD kAllQueues = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 constexpr DWORD kCommEvents = EV_RXCHAR | EV_TXEMPTY;
 constexpr DWORD kQueuedReadSettleMs = 50;
-constexpr DWORD kAbortedReadWaitMs = 1000;
 
+constexpr DWORD kAbortWaitMs = 1000;
+constexpr char kDeviceNamespace[] = "\\\\.\\";
+constexpr size_t kDeviceNamespaceLength = sizeof kDeviceNamespace - 1;
+
+// The name CreateFileA is given: a name without a backslash goes through the device namespace
+// (\\.\COM12), the only form that reaches COM10 and above; one with a backslash stands as it is.
+bool DevicePath(const char* portName, char (&path)[kDeviceNamespaceLength + kPortNameField]) {
+    const size_t length = std::strlen(portName);
+    if (length == 0 || length >= kPortNameField) return false;
+    const bool hasBackslash = std::strchr(portName, '\\') != nullptr;
+    const size_t prefix = hasBackslash ? 0 : kDeviceNamespaceLength;
+    std::memcpy(path, kDeviceNamespace, prefix);
+    std::memcpy(path + prefix, portName, length + 1);
+    return true;
+}
+
+// True when the record may start a new transfer: none in flight, or the one that was has ended.
+bool RecordFree(const PlatformPort& port, OVERLAPPED& overlapped, bool& inFlight) {
+    if (!inFlight) return true;
+    if (WaitForSingleObject(overlapped.hEvent, 0) != WAIT_OBJECT_0) return false;
+    DWORD moved = 0;
+    GetOverlappedResult(port.commHandle, &overlapped, &moved, FALSE);
+    inFlight = false;
+    return true;
+}
+
+// Cancels a pending transfer and waits, bounded, for the cancel to finish. A transfer that has
+// not ended by then stays marked in flight and keeps its record. True when it ended having
+// moved `count` bytes after all (it completed as it was cancelled).
+bool CancelTransfer(const PlatformPort& port, OVERLAPPED& overlapped, bool& inFlight, DWORD count) {
+    CancelIo(port.commHandle);
+    inFlight = WaitForSingleObject(overlapped.hEvent, kAbortWaitMs) != WAIT_OBJECT_0;
+    DWORD moved = 0;
+    return !inFlight && GetOverlappedResult(port.commHandle, &overlapped, &moved, FALSE) && moved == count;
+}
+
+// Waits for a pending transfer on the record: true when it moved `count` bytes. Past the time
+// allowed it is cancelled, and counts only if it completed all the same.
+bool FinishTransfer(const PlatformPort& port, OVERLAPPED& overlapped, bool& inFlight, DWORD count, DWORD allowedMs) {
+    if (WaitForSingleObject(overlapped.hEvent, allowedMs) != WAIT_OBJECT_0) {
+        return CancelTransfer(port, overlapped, inFlight, count);
+    }
+    DWORD moved = 0;
+    return GetOverlappedResult(port.commHandle, &overlapped, &moved, FALSE) && moved == count;
+}
+
+// The monitor thread holds a reference to the module that runs it and leaves through
+// FreeLibraryAndExitThread: a library that embeds the serial module can be unloaded while a
+// monitor runs without its unload waiting, under the loader lock, for a thread that needs it.
 DWORD WINAPI MonitorStart(LPVOID monitor) {
     const PlatformMonitor& started = *static_cast<PlatformMonitor*>(monitor);
-    return started.routine(started.context);
+    const HMODULE module = started.module;
+    const DWORD exitCode = started.routine(started.context);
+    if (module != nullptr) FreeLibraryAndExitThread(module, exitCode);
+    return exitCode;
 }
 
 BOOL CALLBACK TakeMainWindow(HWND window, LPARAM found) {
@@ -48,12 +101,21 @@ HWND HostMainWindow() {
 
 }  // namespace
 
+DCB BuildDcb(const DCB& current, const LineSettings& settings) {
+    DCB dcb = current;
+    dcb.StopBits = settings.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+    dcb.BaudRate = static_cast<DWORD>(settings.baudRate);
+    dcb.ByteSize = static_cast<BYTE>(settings.dataBits);
+    dcb.Parity = settings.parity;
+    return dcb;
+}
+
 int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSettings& settings) {
-    port.commHandle = portName[0] == '\0'
-                          ? INVALID_HANDLE_VALUE
-                          : CreateFileA(portName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL,
-                                        nullptr);
+    char devicePath[kDeviceNamespaceLength + kPortNameField];
+    port.commHandle = DevicePath(portName, devicePath)
+                          ? CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr)
+                          : INVALID_HANDLE_VALUE;
     if (port.commHandle == INVALID_HANDLE_VALUE) return -1;
 
     SetCommMask(port.commHandle, kCommEvents);
@@ -62,35 +124,42 @@ int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSetting
     port.dcb.DCBlength = sizeof port.dcb;  // the size the system expects in the record
     GetCommState(port.commHandle, &port.dcb);
     // Only speed and framing change; flow control, special characters and time-outs stay.
-    port.dcb.StopBits = settings.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
-    port.dcb.BaudRate = static_cast<DWORD>(settings.baudRate);
-    port.dcb.ByteSize = static_cast<BYTE>(settings.dataBits);
-    port.dcb.Parity = settings.parity;
+    port.dcb = BuildDcb(port.dcb, settings);
     if (!SetCommState(port.commHandle, &port.dcb)) {
         CloseIfHeld(port.commHandle);
         return -2;
     }
     PrepareOverlapped(port.writeOverlapped);
     PrepareOverlapped(port.readOverlapped);
+    port.writeInFlight = false;
+    port.readInFlight = false;
     return 1;
 }
 
 void PlatformClose(PlatformPort& port) {
+    // Closing the port ends whatever transfer is still in flight, and with it the records' use.
+    CloseIfHeld(port.commHandle);
     CloseIfHeld(port.writeOverlapped.hEvent);
     CloseIfHeld(port.readOverlapped.hEvent);
-    CloseIfHeld(port.commHandle);
+    port.writeInFlight = false;
+    port.readInFlight = false;
 }
 
 int32_t PlatformWrite(PlatformPort& port, const uint8_t* bytes, uint32_t count) {
-    if (!PlatformHolds(port)) return -1;
+    if (!PlatformHolds(port) || !RecordFree(port, port.writeOverlapped, port.writeInFlight)) return -1;
     DWORD errors = 0;
     ClearCommError(port.commHandle, &errors, &port.comStat);
-    if (WriteFile(port.commHandle, bytes, count, nullptr, &port.writeOverlapped)) return 1;
-    if (GetLastError() != ERROR_IO_PENDING) return -1;
-    // A pending write counts only when it completed and moved every byte.
     DWORD moved = 0;
-    if (!GetOverlappedResult(port.commHandle, &port.writeOverlapped, &moved, TRUE)) return -1;
-    return moved == count ? 1 : -1;
+    if (WriteFile(port.commHandle, bytes, count, nullptr, &port.writeOverlapped)) {
+        // Done at once: it counts only when it moved every byte, as a pending one does.
+        return GetOverlappedResult(port.commHandle, &port.writeOverlapped, &moved, FALSE) && moved == count ? 1 : -1;
+    }
+    if (GetLastError() != ERROR_IO_PENDING) return -1;
+    const DWORD deadline = WriteDeadlineMs(count, static_cast<int32_t>(port.dcb.BaudRate));
+    if (FinishTransfer(port, port.writeOverlapped, port.writeInFlight, count, deadline)) return 1;
+    // Past its deadline or failed: nothing of it may reach the sign later, out of turn.
+    PurgeComm(port.commHandle, PURGE_TXABORT | PURGE_TXCLEAR);
+    return -1;
 }
 
 bool PlatformHolds(const PlatformPort& port) {
@@ -109,25 +178,21 @@ uint32_t PlatformBytesWaiting(PlatformPort& port) {
 }
 
 bool PlatformReadAtOnce(PlatformPort& port, uint8_t* buffer, uint32_t count) {
-    if (!PlatformHolds(port)) return false;
-    if (ReadFile(port.commHandle, buffer, count, nullptr, &port.readOverlapped)) return true;
+    if (!PlatformHolds(port) || !RecordFree(port, port.readOverlapped, port.readInFlight)) return false;
+    DWORD got = 0;
+    if (ReadFile(port.commHandle, buffer, count, nullptr, &port.readOverlapped)) {
+        // Done at once: it counts only when it brought every byte asked for.
+        return GetOverlappedResult(port.commHandle, &port.readOverlapped, &got, FALSE) && got == count;
+    }
     if (GetLastError() != ERROR_IO_PENDING) return false;
     // Some drivers (Wine's among them) report a read as pending and complete it a moment
     // later. When the bytes are already in the queue the read waits for no data, only for the
     // copy: it is given a short while, so that bytes that arrived are not thrown away.
+    // Still pending after that: it is aborted and let end before its record and the buffer are
+    // used again. The wait for the abort is bounded: a driver that misses it must not hang the
+    // caller (Read never waits for data); the record then stays the read's until it has ended.
     const DWORD settle = count <= port.comStat.cbInQue ? kQueuedReadSettleMs : 0;
-    DWORD got = 0;
-    if (WaitForSingleObject(port.readOverlapped.hEvent, settle) == WAIT_OBJECT_0 &&
-        GetOverlappedResult(port.commHandle, &port.readOverlapped, &got, FALSE)) {
-        return got == count;
-    }
-    // Still pending: abort it and let it end before its record and the buffer are used again.
-    // The wait is bounded: a driver that misses the abort must not hang the caller (Read never
-    // waits for data); the purge that follows aborts it once more.
-    CancelIo(port.commHandle);
-    PurgeComm(port.commHandle, PURGE_RXABORT);
-    if (WaitForSingleObject(port.readOverlapped.hEvent, kAbortedReadWaitMs) != WAIT_OBJECT_0) return false;
-    return GetOverlappedResult(port.commHandle, &port.readOverlapped, &got, FALSE) && got == count;
+    return FinishTransfer(port, port.readOverlapped, port.readInFlight, count, settle);
 }
 
 void PlatformPurge(PlatformPort& port) {
@@ -142,8 +207,12 @@ bool PlatformStartMonitor(PlatformMonitor& monitor, uint32_t (*routine)(void*), 
     if (monitor.stopEvent == nullptr) return false;
     monitor.routine = routine;
     monitor.context = context;
+    monitor.module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&MonitorStart),
+                       &monitor.module);
     monitor.thread = CreateThread(nullptr, 0, &MonitorStart, &monitor, 0, nullptr);
     if (monitor.thread == nullptr) {
+        if (monitor.module != nullptr) FreeLibrary(monitor.module);
         CloseIfHeld(monitor.stopEvent);
         return false;
     }
@@ -152,12 +221,15 @@ bool PlatformStartMonitor(PlatformMonitor& monitor, uint32_t (*routine)(void*), 
 
 bool PlatformMonitorHeld(const PlatformMonitor& monitor) { return monitor.thread != nullptr; }
 
-void PlatformStopMonitor(PlatformMonitor& monitor, PlatformPort& port) {
+void PlatformStopMonitor(PlatformMonitor& monitor, PlatformPort& port, bool routineEnded) {
     if (monitor.thread == nullptr) return;
     SetEvent(monitor.stopEvent);
     // An empty mask completes a pending WaitCommEvent at once.
     if (PlatformHolds(port)) SetCommMask(port.commHandle, 0);
-    WaitForSingleObject(monitor.thread, INFINITE);
+    // A thread whose routine has returned touches nothing of the port again; what is left of it
+    // (releasing the module, which can unload it and bring us here under the loader lock, then
+    // ending) is not waited for: under the loader lock that wait would never end.
+    if (!routineEnded) WaitForSingleObject(monitor.thread, INFINITE);
     CloseIfHeld(monitor.thread);
     CloseIfHeld(monitor.stopEvent);
     if (PlatformHolds(port)) SetCommMask(port.commHandle, kCommEvents);
@@ -208,6 +280,8 @@ void NotifyHostMainWindow() {
     const HWND window = HostMainWindow();
     if (window != nullptr) PostMessageA(window, WM_SERIAL_NOTIFY, 0, 0);
 }
+
+void WriteTraceText(const char* text, size_t) { OutputDebugStringA(text); }
 
 void ShowHostMessage(const HostText& text) {
     // The text is GBK whatever the system's code page: converted from code page 936.

@@ -23,6 +23,15 @@ uint8_t ParityFromWord(std::string_view word) {
     return kParityNone;
 }
 
+uint32_t WriteDeadlineMs(uint32_t count, int32_t baudRate) {
+    constexpr uint64_t kBitsPerByte = 12;
+    constexpr uint64_t kSlowestBaud = 50;
+    constexpr uint64_t kGraceMs = 2000;
+    const uint64_t baud = baudRate < static_cast<int32_t>(kSlowestBaud) ? kSlowestBaud : static_cast<uint64_t>(baudRate);
+    const uint64_t lineMs = (uint64_t{count} * kBitsPerByte * 1000 + baud - 1) / baud;
+    return static_cast<uint32_t>(2 * lineMs + kGraceMs);
+}
+
 SerialPort::SerialPort()
     : portName_{},
       portNameRefused_(false),
@@ -117,7 +126,7 @@ void SerialPort::StartMonitor(uint32_t notifyDelay, uint32_t pollInterval) {
 }
 
 void SerialPort::StopMonitor() {
-    if (PlatformMonitorHeld(monitor_)) PlatformStopMonitor(monitor_, port_);
+    if (PlatformMonitorHeld(monitor_)) PlatformStopMonitor(monitor_, port_, MonitorEnded(nullptr));
 }
 
 bool SerialPort::MonitorEnded(uint32_t* exitCode) const {

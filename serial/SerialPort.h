@@ -31,6 +31,12 @@ constexpr int32_t kAutomaticReadLength = 50;  // asked for when nothing is waiti
 constexpr uint32_t kMonitorDefaultInterval = 100;  // milliseconds
 constexpr uint32_t kMonitorFailedExitCode = 0xFFFFFFFF;  // the thread could not create its event
 
+// How long a write may take before it is abandoned: twice the time its bytes take on the line
+// (12 bits a byte, for start, parity and stop bits with room to spare) plus 2 seconds. A healthy
+// line never comes near it; a stalled one (flow control held, a wedged adapter, a far side that
+// stopped reading) gives the caller -1 instead of a hang. Speeds below 50 baud count as 50.
+uint32_t WriteDeadlineMs(uint32_t count, int32_t baudRate);
+
 class SerialPort {
 public:
     SerialPort();
@@ -49,7 +55,9 @@ public:
     // Releases the port and everything the object holds; safe in any state.
     void Close();
     int32_t IsOpen() const { return openFlag_; }
-    // 1 when every byte was written and has left the driver; -1 otherwise. Never 0.
+    // 1 when every byte was written and has left the driver; -1 otherwise. Never 0. A write
+    // that misses its deadline (WriteDeadlineMs at the speed in force) is abandoned, what is
+    // left of it discarded, and gives -1; the port stays open for the next write.
     int32_t Write(const void* bytes, uint32_t count);
 
     // Reads without waiting: the fixed read length if above 0, else the bytes waiting, else

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -104,6 +105,46 @@ TEST_P(ModuleLifetime, UnloadWithThePortOpenClosesItAfterTheTerminatingLine) {
     EXPECT_NE(trace.find(std::string(GetParam().module) + " Terminating!\n"), std::string::npos);
     close(errorPipe[0]);
     close(readyPipe[0]);
+}
+
+// A host whose standard error is closed, or a pipe whose reader has gone: the port never takes
+// descriptor 2, so no trace line reaches the sign, and a trace line never kills the host.
+TEST_P(ModuleLifetime, AHostileStandardErrorNeitherReachesTheSignNorKillsTheHost) {
+    enum class StandardError { kClosed, kBrokenPipe };
+    for (const StandardError setup : {StandardError::kClosed, StandardError::kBrokenPipe}) {
+        SCOPED_TRACE(setup == StandardError::kClosed ? "closed" : "broken pipe");
+        Pty pty;
+        pty.HoldSlave();
+        const pid_t child = fork();
+        if (child == 0) {
+            signal(SIGPIPE, SIG_DFL);
+            if (setup == StandardError::kClosed) {
+                close(STDERR_FILENO);
+            } else {
+                int errorPipe[2];
+                if (pipe(errorPipe) != 0) _exit(2);
+                dup2(errorPipe[1], STDERR_FILENO);
+                close(errorPipe[0]);
+                close(errorPipe[1]);
+            }
+            void* library = dlopen(PluginPath(GetParam().sign).c_str(), RTLD_NOW | RTLD_LOCAL);
+            if (library == nullptr) _exit(3);
+            auto init = reinterpret_cast<InitLedFn>(dlsym(library, "InitLed"));
+            auto open = reinterpret_cast<OpenLedFn>(dlsym(library, "OpenLed"));
+            auto write = reinterpret_cast<Write2LedFn>(dlsym(library, "Write2Led"));
+            const PortSettings settings = MakePortSettings(pty.PortName(), 9600);
+            init(&settings);
+            if (open() != 1) _exit(4);
+            if (fcntl(STDERR_FILENO, F_GETFD) != -1 && setup == StandardError::kClosed) _exit(5);
+            if (write("AB") != 1) _exit(6);
+            dlclose(library);
+            _exit(0);
+        }
+        EXPECT_EQ(WaitChild(child), 0);
+        const std::string line = pty.Settle(100);
+        EXPECT_EQ(line.find("Terminating"), std::string::npos) << line;
+        EXPECT_NE(line.find("AB"), std::string::npos) << line;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Plugins, ModuleLifetime, ::testing::ValuesIn(kTraceCases),

@@ -26,17 +26,20 @@ struct SignCase {
     const char* commText;
     const char* vendor;
     speed_t defaultSpeed;
+    // The longest Write2Led of "AB#D" on a line that takes no bytes: each stalled write waits out
+    // its deadline (about 2 s), and brava's row 1 goes out whatever its result.
+    int stalledCallMaxMs;
 };
 
 const SignCase kSigns[] = {
     {"brava", "05 01 03 01 00 58 20 02 41 42 05 01 03 02 00 58 20 01 44", "2A 30 31 44 0D", 32, 16, 8, 1,
-     "2400,8,NONE,1", "\xB3\xC9\xB6\xBC\xD6\xD0\xBF\xC6", B2400},
+     "2400,8,NONE,1", "\xB3\xC9\xB6\xBC\xD6\xD0\xBF\xC6", B2400, 7000},
     {"dorun", "05 01 03 01 00 40 10 04 41 42 23 44", "2A 30 31 44 0D", 16, 12, 6, 0, "2400,8,NONE,1",
-     "\xB3\xC9\xB6\xBC\xD6\xD0\xBF\xC6", B2400},
+     "\xB3\xC9\xB6\xBC\xD6\xD0\xBF\xC6", B2400, 3000},
     {"cresto", "1B 01 01 41 42 0D 1B 01 01 44 0D", "1B 01 01 0D 1B 01 01 0D", 24, 9, 6, 0, "4800,8,NONE,2",
-     "\xC9\xCF\xBA\xA3", B9600},
+     "\xC9\xCF\xBA\xA3", B9600, 3000},
     {"elvane", "1B 01 04 41 42 0D 1B 01 05 44 0D", "1B 01 04 0D 1B 01 05 0D", 24, 24, 12, 1, "4800,8,NONE,2",
-     "\xC9\xCF\xBA\xA3", B9600},
+     "\xC9\xCF\xBA\xA3", B9600, 3000},
 };
 
 void PrintTo(const SignCase& c, std::ostream* out) { *out << c.sign; }
@@ -137,6 +140,30 @@ TEST_P(EverySign, OpenResults) {
     plugin.CloseLed();
     EXPECT_EQ(plugin.IsLedOpened(), 0);
     EXPECT_TRUE(pty.WaitForHangup());
+}
+
+// A line that stops taking bytes (a sign side that stops reading, a wedged adapter): the call
+// gives -1 once its writes have waited out their deadlines, the port stays open, and once the
+// line moves again the next call puts the whole new text on it.
+TEST_P(EverySign, AStalledLineGivesMinusOneInBoundedTimeAndRecovers) {
+    const SignCase& c = GetParam();
+    Pty pty;
+    Plugin plugin(c.sign);
+    ASSERT_EQ(plugin.OpenOn(pty.PortName(), 9600), 1);
+    pty.Stall();
+    const auto start = Clock::now();
+    EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
+    const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+    RecordProperty("stalled_call_ms", static_cast<int>(took.count()));
+    EXPECT_GE(took, milliseconds(1900));
+    EXPECT_LE(took, milliseconds(c.stalledCallMaxMs));
+    EXPECT_EQ(plugin.IsLedOpened(), 1);
+    pty.Resume();
+    EXPECT_EQ(plugin.Write2Led("AB#D"), 1);
+    const std::string expected = Bytes(c.twoRowBytes);
+    const std::string received = pty.Settle(200);
+    ASSERT_GE(received.size(), expected.size());
+    EXPECT_EQ(Hex(received.substr(received.size() - expected.size())), Hex(expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(Plugins, EverySign, ::testing::ValuesIn(kSigns), SignName);

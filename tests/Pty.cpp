@@ -42,6 +42,10 @@ termios Pty::SlaveSettings() const {
 void Pty::ReadLoop() {
     char buffer[4096];
     while (!stop_) {
+        if (paused_) {
+            usleep(2000);
+            continue;
+        }
         pollfd request{master_, POLLIN, 0};
         if (poll(&request, 1, 5) <= 0) continue;
         const ssize_t got = read(master_, buffer, sizeof buffer);
@@ -112,5 +116,35 @@ void Pty::CloseMaster() {
     stop_ = false;
     reader_ = std::thread([] {});
 }
+
+}  // namespace ledsign::test
+
+namespace ledsign::test {
+
+void Pty::Send(const std::string& bytes) {
+    if (write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+        throw std::runtime_error("pty master write failed");
+    }
+}
+
+void Pty::Stall() {
+    paused_ = true;
+    usleep(10000);  // the reader finishes the read it may be in
+    HoldSlave();  // the master sees no hang-up while the filler comes and goes
+    const int filler = open(slavePath_.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const std::string block(512, 'z');
+    // The kernel moves bytes on a moment after each write: full is when writes have failed for a while.
+    auto fullSince = Clock::now();
+    while (Clock::now() - fullSince < std::chrono::milliseconds(500)) {
+        if (write(filler, block.data(), block.size()) > 0) {
+            fullSince = Clock::now();
+        } else {
+            usleep(5000);
+        }
+    }
+    close(filler);
+}
+
+void Pty::Resume() { paused_ = false; }
 
 }  // namespace ledsign::test

@@ -49,6 +49,11 @@ public:
     bool WaitForHangup(int timeoutMs = 3000);
     // Closes the master: the sign side vanishes.
     void CloseMaster();
+    // Bytes from the sign side to the plug-in (an XOFF, noise).
+    void Send(const std::string& bytes);
+    // The sign side stops reading and the line fills up until a writer blocks; Resume reads again.
+    void Stall();
+    void Resume();
 
 private:
     void ReadLoop();
@@ -59,6 +64,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<Chunk> chunks_;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> paused_{false};
     std::thread reader_;
 };
 

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "LineSettingsCases.h"
 #include "Pty.h"
 #include "serial/PosixLine.h"
 #include "serial/SerialPort.h"
@@ -36,43 +37,49 @@ TEST(ResolveDevicePath, MapsPortNamesToDevices) {
     EXPECT_FALSE(ResolveDevicePath("", resolved, sizeof resolved));
 }
 
-TEST(BuildTermios, SetsFramingFromTheSettingsAndKeepsFlowControl) {
+TEST(BuildTermios, SetsFramingClearsSoftwareFlowControlAndKeepsHardwareFlowControl) {
     termios current{};
-    current.c_iflag = IXON | IXOFF | ICRNL;
+    current.c_iflag = IXON | IXOFF | IXANY | ICRNL;
     current.c_cflag = CRTSCTS | CS8;
     current.c_lflag = ICANON | ECHO;
-    struct Case {
-        LineSettings settings;
-        tcflag_t size;
-        tcflag_t parity;
-        bool twoStopBits;
-    };
-    const Case cases[] = {
-        {{9600, 8, 1, kParityNone}, CS8, 0, false},
-        {{2400, 7, 2, kParityEven}, CS7, PARENB, true},
-        {{4800, 5, 0, kParityOdd}, CS5, PARENB | PARODD, false},
-        {{4800, 6, 3, kParityNone}, CS6, 0, false},
-        {{4800, 264, -1, kParityNone}, CS8, 0, false},  // only the low byte of the data bits counts
-    };
-    for (const Case& c : cases) {
+    const tcflag_t sizes[] = {0, 0, 0, 0, 0, CS5, CS6, CS7, CS8};
+    for (const LineSettingsCase& c : kLineSettingsCases) {
+        SCOPED_TRACE(::testing::Message() << c.settings.baudRate << " " << c.settings.dataBits << " "
+                                          << c.settings.stopBits << " " << int{c.settings.parity});
         termios built{};
-        ASSERT_TRUE(BuildTermios(current, c.settings, &built));
-        EXPECT_EQ(built.c_cflag & CSIZE, c.size);
-        EXPECT_EQ(built.c_cflag & (PARENB | PARODD), c.parity);
+        ASSERT_EQ(BuildTermios(current, c.settings, &built), !c.posixRefuses);
+        if (c.posixRefuses) continue;
+        EXPECT_EQ(built.c_cflag & CSIZE, sizes[c.byteSize]);
+        const tcflag_t parity = c.settings.parity == kParityOdd    ? (PARENB | PARODD)
+                                : c.settings.parity == kParityEven ? PARENB
+                                                                   : 0;
+        EXPECT_EQ(built.c_cflag & (PARENB | PARODD), parity);
         EXPECT_EQ((built.c_cflag & CSTOPB) != 0, c.twoStopBits);
         EXPECT_EQ(built.c_cflag & CRTSCTS, static_cast<tcflag_t>(CRTSCTS));
-        EXPECT_EQ(built.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
-        EXPECT_EQ(built.c_iflag & ICRNL, 0u);
+        EXPECT_EQ(built.c_iflag & (IXON | IXOFF | IXANY | ICRNL), 0u);
         EXPECT_EQ(built.c_lflag & (ICANON | ECHO), 0u);
         speed_t speed = 0;
         ASSERT_TRUE(BaudConstant(c.settings.baudRate, &speed));
         EXPECT_EQ(cfgetospeed(&built), speed);
     }
-    const LineSettings refused[] = {{9600, 4, 1, 0}, {9600, 9, 1, 0}, {0, 8, 1, 0}, {-9600, 8, 1, 0}, {12345, 8, 1, 0}};
+    const LineSettings refused[] = {{0, 8, 1, 0}, {-9600, 8, 1, 0}};
     for (const LineSettings& settings : refused) {
         termios built{};
-        EXPECT_FALSE(BuildTermios(current, settings, &built)) << settings.baudRate << " " << settings.dataBits;
+        EXPECT_FALSE(BuildTermios(current, settings, &built)) << settings.baudRate;
     }
+}
+
+TEST(WriteDeadlineMs, IsTwiceTheLineTimeAtTwelveBitsAByteAndTwoSeconds) {
+    struct Case {
+        uint32_t count;
+        int32_t baud;
+        uint32_t deadlineMs;
+    };
+    const Case cases[] = {
+        {0, 9600, 2000}, {10, 9600, 2026}, {255, 2400, 4550}, {200, 115200, 2042},
+        {8, 0, 5840},    {1, -5, 2480},    {1, 50, 2480},     {0xFFFFFFFFu, 1000000, 103081216},
+    };
+    for (const Case& c : cases) EXPECT_EQ(WriteDeadlineMs(c.count, c.baud), c.deadlineMs) << c.count << " " << c.baud;
 }
 
 TEST(SerialPort, OpensAPtyWithTheConfiguredSettingsAndWritesToIt) {
@@ -124,6 +131,49 @@ TEST(SerialPort, OpenFailuresReportTheirResultAndLeaveThePortClosed) {
     SerialPort port;
     port.Configure(pty.PortName(), 9600, 8, 1, "NONE");
     EXPECT_EQ(port.Open(), 1);
+}
+
+// A pty keeps neither character size nor parity, and answers a repeated request for them
+// differently from the first: every open must give what the first gave.
+TEST(SerialPort, ReopeningAPtyGivesTheSameResultEveryTime) {
+    Pty pty;
+    pty.HoldSlave();
+    for (const int32_t dataBits : {5, 6, 7, 8}) {
+        for (const char* parity : {"NONE", "ODD", "EVEN"}) {
+            for (int cycle = 0; cycle < 4; ++cycle) {
+                SerialPort port;
+                port.Configure(pty.PortName(), 9600, dataBits, 2, parity);
+                EXPECT_EQ(port.Open(), 1) << dataBits << " " << parity << " open " << cycle + 1;
+            }
+        }
+    }
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        SerialPort port;
+        port.Configure(pty.PortName(), 9600, 9, 1, "EVEN");
+        EXPECT_EQ(port.Open(), -2) << "open " << cycle + 1;
+    }
+}
+
+// An XOFF from the sign side, before the port was opened (it stopped the line for whoever held
+// it then) or while it is open, never stops the output.
+TEST(SerialPort, AnXoffFromTheSignSideDoesNotStopTheOutput) {
+    Pty pty;
+    pty.HoldSlave();
+    pty.Send("\x13");
+    SerialPort port;
+    port.Configure(pty.PortName(), 9600, 8, 1, "NONE");
+    ASSERT_EQ(port.Open(), 1);
+    EXPECT_EQ(port.Write("AB", 2), 1);
+    EXPECT_EQ(pty.WaitForBytes(2), "AB");
+    pty.Send("\x13");
+    usleep(20000);
+    EXPECT_EQ(port.Write("CD", 2), 1);
+    EXPECT_EQ(pty.WaitForBytes(4), "ABCD");
+    port.Close();
+    pty.Send("\x13");
+    ASSERT_EQ(port.Open(), 1);
+    EXPECT_EQ(port.Write("EF", 2), 1);
+    EXPECT_EQ(pty.WaitForBytes(6), "ABCDEF");
 }
 
 TEST(SerialPort, OpenBeforeConfigureFails) {

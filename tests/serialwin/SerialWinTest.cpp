@@ -9,6 +9,7 @@
 
 #include "serial/HostServices.h"
 #include "serial/SerialPort.h"
+#include "tests/LineSettingsCases.h"
 
 namespace {
 
@@ -212,6 +213,74 @@ void CheckMonitor() {
           "monitor: with the open failed the thread ends at once");
 }
 
+// The device control block for each row of the shared settings table: the four framing members
+// as the row says, every other byte as found.
+void CheckDcb() {
+    DCB found;
+    std::memset(&found, 0xA5, sizeof found);
+    found.DCBlength = sizeof found;
+    bool ok = true;
+    std::string detail;
+    for (const ledsign::test::LineSettingsCase& c : ledsign::test::kLineSettingsCases) {
+        const DCB built = ledsign::BuildDcb(found, c.settings);
+        const bool framing = built.BaudRate == static_cast<DWORD>(c.settings.baudRate) &&
+                             built.ByteSize == c.byteSize && built.Parity == c.settings.parity &&
+                             built.StopBits == (c.twoStopBits ? TWOSTOPBITS : ONESTOPBIT);
+        DCB rest = built;
+        rest.BaudRate = found.BaudRate;
+        rest.ByteSize = found.ByteSize;
+        rest.Parity = found.Parity;
+        rest.StopBits = found.StopBits;
+        const bool untouched = std::memcmp(&rest, &found, sizeof found) == 0;
+        if (!framing || !untouched) {
+            ok = false;
+            detail += std::to_string(c.settings.dataBits) + "/" + std::to_string(c.settings.stopBits) +
+                      (framing ? "" : " framing") + (untouched ? "" : " other members") + "; ";
+        }
+    }
+    Check(ok, "dcb: only speed, byte size, parity and stop bits change", detail);
+}
+
+DWORD WINAPI Unload(LPVOID module) { return FreeLibrary(static_cast<HMODULE>(module)) ? 0 : 1; }
+
+// A DLL embedding the serial module is unloaded with a receive monitor that ended by itself, then
+// with one that runs: FreeLibrary returns either way (never waiting under the loader lock).
+// Last in the run: the running monitor keeps its DLL, and COM7, to the end of the process.
+void CheckUnloadWithMonitor() {
+    struct Case {
+        const char* name;
+        const char* port;
+        int opened;
+    };
+    const Case cases[] = {{"unload: monitor that ended by itself", "COM99", -1},
+                          {"unload: monitor still running", "COM7", 1}};
+    for (const Case& c : cases) {
+        HMODULE library = LoadLibraryA("monitor_dll.dll");
+        auto start = reinterpret_cast<int (*)(const char*)>(
+            reinterpret_cast<void (*)()>(GetProcAddress(library, "StartMonitorOn")));
+        auto ended = reinterpret_cast<int (*)()>(reinterpret_cast<void (*)()>(GetProcAddress(library, "MonitorEnded")));
+        if (start == nullptr || ended == nullptr) {
+            Check(false, c.name, "monitor_dll.dll did not load");
+            continue;
+        }
+        const int opened = start(c.port);
+        const DWORD waitStart = GetTickCount();
+        while (c.opened != 1 && ended() == 0 && GetTickCount() - waitStart < 2000) Sleep(1);
+        Sleep(50);
+        HANDLE unloader = CreateThread(nullptr, 0, &Unload, library, 0, nullptr);
+        const bool returned = WaitForSingleObject(unloader, 5000) == WAIT_OBJECT_0;
+        Check(opened == c.opened && returned, c.name,
+              "opened " + std::to_string(opened) + (returned ? ", FreeLibrary returned" : ", FreeLibrary hangs"));
+        if (!returned) {
+            // The loader lock is held for good: the process could not even exit normally.
+            std::printf("%d failed\n", failures);
+            std::fflush(stdout);
+            TerminateProcess(GetCurrentProcess(), static_cast<UINT>(failures));
+        }
+        CloseHandle(unloader);
+    }
+}
+
 }  // namespace
 
 int main() {
@@ -219,8 +288,10 @@ int main() {
     Check(version == std::string_view("\xb5\xb1\xc7\xb0\xb4\xae\xbf\xda\xcd\xa8\xd1\xb6"
                                       "\xc4\xa3\xbf\xe9\xb0\xe6\xb1\xbe\xa3\xba" "1.0 2004.4 ZQ"),
           "version text in GBK");
+    CheckDcb();
     CheckRead();
     CheckMonitor();
+    CheckUnloadWithMonitor();
     std::printf("%d failed\n", failures);
     return failures;
 }

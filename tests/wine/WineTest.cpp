@@ -44,6 +44,9 @@ struct WineSign {
     speed_t defaultSpeed;
     bool fixedLine;  // dorun opens at 2400,8,NONE,1 whatever the record says
     bool escLine;
+    // The longest Write2Led of "AB#D" on a line that takes no bytes: each stalled write waits out
+    // its deadline (about 2 s), and brava's row 1 goes out whatever its result.
+    int stalledCallMaxMs;
 };
 
 // How early Wine's timers may wake on a loaded machine (seen: 193 ms for two 100 ms sleeps).
@@ -57,16 +60,16 @@ const WineSign kSigns[] = {
     {"brava", "BRAVAX.DLL", "3.0.0.2", "05 01 03 01 00 58 20 02 41 42 05 01 03 02 00 58 20 01 44", "414243",
      "05 01 03 01 00 58 20 03 41 42 43 05 01 03 02 00 58 20 01 20",
      "05 01 03 01 00 58 20 04 D6 D0 CE C4 05 01 03 02 00 58 20 02 4F 4B", "2A 30 31 44 0D", {{10, 90}, {19, 90}},
-     200, 32, 16, 8, 1, "2400,8,NONE,1", kChengdu, B2400, false, false},
+     200, 32, 16, 8, 1, "2400,8,NONE,1", kChengdu, B2400, false, false, 7000},
     {"dorun", "Dorun.DLL", "3.0.0.2", "05 01 03 01 00 40 10 04 41 42 23 44", "412342",
      "05 01 03 01 00 40 10 03 41 23 42", "05 01 03 01 00 40 10 07 D6 D0 CE C4 23 4F 4B", "2A 30 31 44 0D",
-     {{12, 190}, {0, 0}}, 200, 16, 12, 6, 0, "2400,8,NONE,1", kChengdu, B2400, true, false},
+     {{12, 190}, {0, 0}}, 200, 16, 12, 6, 0, "2400,8,NONE,1", kChengdu, B2400, true, false, 3000},
     {"cresto", "CRESTO.DLL", "3.0.0.1", "1B 01 01 41 42 0D 1B 01 01 44 0D", "414243", "1B 01 01 41 42 43 0D",
      "1B 01 01 D6 D0 CE C4 0D 1B 01 01 4F 4B 0D", "1B 01 01 0D 1B 01 01 0D", {{0, 0}, {0, 0}}, 0, 24, 9, 6, 0,
-     "4800,8,NONE,2", kShanghai, B9600, false, true},
+     "4800,8,NONE,2", kShanghai, B9600, false, true, 3000},
     {"elvane", "ELVANE.DLL", "3.0.0.3", "1B 01 04 41 42 0D 1B 01 05 44 0D", "414243", "1B 01 04 41 42 43 0D",
      "1B 01 04 D6 D0 CE C4 0D 1B 01 05 4F 4B 0D", "1B 01 04 0D 1B 01 05 0D", {{0, 0}, {0, 0}}, 0, 24, 24, 12, 1,
-     "4800,8,NONE,2", kShanghai, B9600, false, true},
+     "4800,8,NONE,2", kShanghai, B9600, false, true, 3000},
 };
 
 void PrintTo(const WineSign& c, std::ostream* out) { *out << c.sign; }
@@ -268,6 +271,63 @@ TEST_P(WineDll, UnloadWithThePortOpenClosesItAfterTheTerminatingLine) {
     host.Continue();
     EXPECT_EQ(host.Finish(), 0);
     EXPECT_EQ(host.TraceLines(), LoadAndUnloadTraces(c));
+}
+
+// A line that stops taking bytes: the call gives -1 once its writes have waited out their
+// deadlines, the port stays open, and once the line moves again the next call puts the whole new
+// text on it.
+TEST_P(WineDll, AStalledLineGivesMinusOneInBoundedTimeAndRecovers) {
+    const WineSign& c = GetParam();
+    Pty pty;
+    pty.HoldSlave();
+    ComPort port(pty);
+    ASSERT_TRUE(port.Mapped());
+    WineHost host(c.dll, {"init", port.Name(), "9600", "8", "1", "NONE", "open", "wait", "write-hex", "41422344",
+                          "isopen", "wait", "write-hex", "41422344", "close"});
+    ASSERT_TRUE(host.WaitForOutput("wait")) << ::testing::PrintToString(host.Output());
+    pty.Stall();
+    host.Continue();
+    ASSERT_TRUE(host.WaitForOutput("wait", 2)) << ::testing::PrintToString(host.Output());
+    pty.Resume();
+    host.Continue();
+    EXPECT_EQ(host.Finish(), 0);
+    EXPECT_EQ(Results(host.Output()), (std::vector<std::string>{"loaded exports=9 ordinals=same", "init", "open 1",
+                                                                "wait", "write -1", "isopen 1", "wait", "write 1",
+                                                                "close"}));
+    const std::vector<long> writes = Timings(host.Output(), "write");
+    ASSERT_EQ(writes.size(), 2u);
+    RecordProperty("stalled_call_ms", static_cast<int>(writes[0]));
+    EXPECT_GE(writes[0], 1900);
+    EXPECT_LE(writes[0], c.stalledCallMaxMs);
+    const std::string expected = Bytes(c.twoRowBytes);
+    const std::string received = pty.Settle(200);
+    ASSERT_GE(received.size(), expected.size());
+    EXPECT_EQ(Hex(received.substr(received.size() - expected.size())), Hex(expected));
+}
+
+// COM10 and above exist only in the device namespace: a plain name reaches them through it, and a
+// name given in that form is used as it stands.
+TEST_P(WineDll, OpensComPortsAboveNineByPlainAndDeviceNames) {
+    const WineSign& c = GetParam();
+    Pty pty10;
+    Pty pty12;
+    pty10.HoldSlave();
+    pty12.HoldSlave();
+    ComPort port10(pty10, 10);
+    ComPort port12(pty12, 12);
+    ASSERT_TRUE(port10.Mapped() && port12.Mapped());
+    WineHost host(c.dll, {"init", "COM10", "9600", "8", "1", "NONE", "open", "write-hex", "41422344", "close",
+                          "init", "\\\\.\\COM12", "9600", "8", "1", "NONE", "open", "write-hex", "41422344",
+                          "close"});
+    EXPECT_EQ(host.Finish(), 0);
+    EXPECT_EQ(Results(host.Output()),
+              (std::vector<std::string>{"loaded exports=9 ordinals=same", "init", "open 1", "write 1", "close", "init",
+                                        "open 1", "write 1", "close"}));
+    const std::string expected = Bytes(c.twoRowBytes);
+    for (Pty* pty : {&pty10, &pty12}) {
+        pty->WaitForBytes(expected.size());
+        EXPECT_EQ(Hex(pty->Settle(50)), Hex(expected));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Dlls, WineDll, ::testing::ValuesIn(kSigns),

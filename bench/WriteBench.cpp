@@ -8,6 +8,7 @@
 #include "AllocationCounter.h"
 #include "Plugin.h"
 #include "Pty.h"
+#include "signs/AllModels.h"
 
 namespace ledsign::bench {
 namespace {
@@ -26,25 +27,25 @@ const TextCase kTexts[] = {
     {"200_bytes", std::string(100, 'A') + "#" + std::string(99, 'B')},
 };
 
-// The pauses a call must take: brava 100 ms after each row, dorun 200 ms, ESC-line 1 ms per frame.
-double MandatedPauseSeconds(const std::string& sign, const std::string& text) {
-    if (sign == "brava") return 0.2;
-    if (sign == "dorun") return 0.2;
+// The pauses a call must take: 100 ms after each row of a two-row header-framed sign, 200 ms
+// after a one-row header-framed text, 1 ms per ESC-line frame.
+double MandatedPauseSeconds(const SignModel& model, const std::string& text) {
+    if (IsHeaderFramed(model.protocol)) return 0.2;
     const bool hasRow1 = !text.empty() && text[0] != '#';
     const size_t hash = text.find('#');
     const bool hasRow2 = hash != std::string::npos && hash + 1 < text.size();
     return 0.001 * (hasRow1 + hasRow2);
 }
 
-void WriteAbovePauses(benchmark::State& state, const std::string& sign, const std::string& text) {
+void WriteAbovePauses(benchmark::State& state, const SignModel* model, const std::string& text) {
     Pty pty;
     pty.HoldSlave();
-    Plugin plugin(sign);
+    Plugin plugin(model->name);
     if (plugin.OpenOn(pty.PortName(), 9600) != 1) {
         state.SkipWithError("cannot open the pty");
         return;
     }
-    const double pause = MandatedPauseSeconds(sign, text);
+    const double pause = MandatedPauseSeconds(*model, text);
     double worst = 0;
     long calls = 0;
     long allocations = 0;
@@ -93,11 +94,12 @@ void AllocationsPerExportCall(benchmark::State& state, const std::string& sign) 
 }
 
 void RegisterAll() {
-    for (const char* sign : {"brava", "dorun", "cresto", "elvane"}) {
+    for (const BuiltModel& built : kBuiltModels) {
+        const char* sign = built.model->name;
         for (const TextCase& text : kTexts) {
-            const bool slow = sign[0] == 'b' || sign[0] == 'd';
+            const bool slow = IsHeaderFramed(built.model->protocol);
             benchmark::RegisterBenchmark((std::string("Write2LedAbovePauses/") + sign + "/" + text.name).c_str(),
-                                         WriteAbovePauses, std::string(sign), text.text)
+                                         WriteAbovePauses, built.model, text.text)
                 ->UseManualTime()
                 ->Unit(benchmark::kMicrosecond)
                 ->Iterations(slow ? 15 : 300);

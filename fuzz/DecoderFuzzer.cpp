@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "signs/AllModels.h"
 #include "tools/SignDecoder.h"
 
 namespace {
 
 using ledsign::tools::SignDecoder;
 using ledsign::tools::SignEvent;
-using ledsign::tools::SignModel;
+using ledsign::SignModel;
 
 void Require(bool condition, const char* what) {
     if (!condition) {
@@ -22,7 +23,7 @@ void Require(bool condition, const char* what) {
     }
 }
 
-std::vector<SignEvent> Decode(SignModel model, const uint8_t* bytes, size_t size, size_t chunk) {
+std::vector<SignEvent> Decode(const SignModel& model, const uint8_t* bytes, size_t size, size_t chunk) {
     SignDecoder decoder(model);
     std::vector<SignEvent> events;
     for (size_t at = 0; at < size; at += chunk) decoder.Feed(bytes + at, std::min(chunk, size - at), events);
@@ -46,8 +47,8 @@ bool SameEvents(const std::vector<SignEvent>& a, const std::vector<SignEvent>& b
 // The first byte picks the model and a chunk size; the rest is what arrived on the line.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    const SignModel models[] = {SignModel::kBrava, SignModel::kDorun, SignModel::kCresto, SignModel::kElvane};
-    const SignModel model = models[data[0] % 4];
+    constexpr size_t kModelCount = sizeof ledsign::kBuiltModels / sizeof ledsign::kBuiltModels[0];
+    const SignModel& model = *ledsign::kBuiltModels[data[0] % kModelCount].model;
     const size_t chunk = 1 + (data[0] >> 2);
     const std::vector<SignEvent> whole = Decode(model, data + 1, size - 1, size);
     const std::vector<SignEvent> pieces = Decode(model, data + 1, size - 1, chunk);

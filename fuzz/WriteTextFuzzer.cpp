@@ -1,4 +1,4 @@
-// Fuzzes every sign's text encoder over a recording line that can fail one chosen write, and
+// Fuzzes every sign model's text encoder over a recording line that can fail one chosen write, and
 // checks that what reaches the line is well formed: length bytes that match, rows within
 // their limits, no GBK character cut in two, ESC frames complete unless a write failed.
 #include <cstdint>
@@ -7,10 +7,7 @@
 #include <vector>
 
 #include "RecordingLine.h"
-#include "signs/brava.h"
-#include "signs/cresto.h"
-#include "signs/dorun.h"
-#include "signs/elvane.h"
+#include "signs/AllModels.h"
 
 namespace ledsign::fuzz {
 namespace {
@@ -65,10 +62,10 @@ std::string HeaderOf(uint8_t row, uint8_t model, uint8_t dots, size_t length) {
                        static_cast<char>(dots), static_cast<char>(static_cast<uint8_t>(length))};
 }
 
-void CheckBrava(const std::string& text, uint32_t failingWrite) {
+void CheckTwoRowText(const std::string& text, const HeaderFrameFormat& format, uint32_t failingWrite) {
     RecordingLine line;
     line.FailWrites({failingWrite});
-    const int32_t result = WriteTwoRowText(line, brava::kFrameFormat, text.c_str());
+    const int32_t result = WriteTwoRowText(line, format, text.c_str());
     const size_t hash = text.find('#');
     const std::string sources[2] = {text.substr(0, hash), hash == std::string::npos ? "" : text.substr(hash + 1)};
     EventCursor cursor{line.Events()};
@@ -81,7 +78,7 @@ void CheckBrava(const std::string& text, uint32_t failingWrite) {
         if (stop) break;
         const LineEvent& body = cursor.Write();
         anyFailed |= body.result <= 0;
-        Require(header.bytes == HeaderOf(row, 0x58, 0x20, body.bytes.size()), "brava header");
+        Require(header.bytes == HeaderOf(row, format.modelByte, format.dotsByte, body.bytes.size()), "two-row header");
         if (source.empty()) {
             Require(body.bytes == " ", "an empty row is one space");
         } else {
@@ -90,24 +87,24 @@ void CheckBrava(const std::string& text, uint32_t failingWrite) {
         if (row == 2 && body.result <= 0) break;
         cursor.Pause(100);
     }
-    Require(cursor.Done(), "brava wrote after the end");
-    Require(result == (anyFailed ? -1 : 1), "brava result");
+    Require(cursor.Done(), "two-row sign wrote after the end");
+    Require(result == (anyFailed ? -1 : 1), "two-row result");
 }
 
-void CheckDorun(const std::string& text, uint32_t failingWrite) {
+void CheckOneRowText(const std::string& text, const HeaderFrameFormat& format, uint32_t failingWrite) {
     RecordingLine line;
     line.FailWrites({failingWrite});
-    const int32_t result = WriteOneRowText(line, dorun::kFrameFormat, text.c_str());
+    const int32_t result = WriteOneRowText(line, format, text.c_str());
     EventCursor cursor{line.Events()};
     const LineEvent& header = cursor.Write();
     if (!cursor.failed) {
         const LineEvent& body = cursor.Write();
-        Require(header.bytes == HeaderOf(1, 0x40, 0x10, body.bytes.size()), "dorun header");
+        Require(header.bytes == HeaderOf(1, format.modelByte, format.dotsByte, body.bytes.size()), "one-row header");
         RequireFittedRow(body.bytes, text, 255);
         if (!cursor.failed) cursor.Pause(200);
     }
-    Require(cursor.Done(), "dorun wrote after a failure");
-    Require(result == (cursor.failed ? -1 : 1), "dorun result");
+    Require(cursor.Done(), "one-row sign wrote after a failure");
+    Require(result == (cursor.failed ? -1 : 1), "one-row result");
 }
 
 void CheckEscLine(const std::string& text, const EscLineFormat& format, uint32_t failingWrite) {
@@ -154,9 +151,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0 || size > 65537) return 0;
     const uint32_t failingWrite = data[0] % 12;
     const std::string text(std::string(reinterpret_cast<const char*>(data + 1), size - 1).c_str());
-    ledsign::fuzz::CheckBrava(text, failingWrite);
-    ledsign::fuzz::CheckDorun(text, failingWrite);
-    ledsign::fuzz::CheckEscLine(text, ledsign::cresto::kFrameFormat, failingWrite);
-    ledsign::fuzz::CheckEscLine(text, ledsign::elvane::kFrameFormat, failingWrite);
+    for (const ledsign::BuiltModel& built : ledsign::kBuiltModels) {
+        const ledsign::SignModel& model = *built.model;
+        switch (model.protocol) {
+            case ledsign::SignProtocol::kHeaderFramedTwoRows:
+                ledsign::fuzz::CheckTwoRowText(text, model.headerFormat, failingWrite);
+                break;
+            case ledsign::SignProtocol::kHeaderFramedOneRow:
+                ledsign::fuzz::CheckOneRowText(text, model.headerFormat, failingWrite);
+                break;
+            case ledsign::SignProtocol::kEscLine:
+                ledsign::fuzz::CheckEscLine(text, model.escFormat, failingWrite);
+                break;
+        }
+    }
     return 0;
 }

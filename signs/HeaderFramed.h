@@ -15,6 +15,9 @@ struct HeaderFrameFormat {
     uint8_t dotsByte;   // header byte 6, the sign's dot height
 };
 
+// The first three bytes of every row header.
+inline constexpr uint8_t kRowHeaderLead[3] = {0x05, 0x01, 0x03};
+
 // "*01D" and a carriage return: blanks the sign. No header, no length byte.
 inline constexpr uint8_t kHeaderFramedClear[5] = {0x2A, 0x30, 0x31, 0x44, 0x0D};
 
@@ -29,8 +32,8 @@ struct RowHeader {
 };
 
 inline RowHeader MakeRowHeader(const HeaderFrameFormat& format, uint8_t rowNumber, uint32_t length) {
-    return RowHeader{{0x05, 0x01, 0x03, rowNumber, 0x00, format.modelByte, format.dotsByte,
-                      static_cast<uint8_t>(length)}};
+    return RowHeader{{kRowHeaderLead[0], kRowHeaderLead[1], kRowHeaderLead[2], rowNumber, 0x00, format.modelByte,
+                      format.dotsByte, static_cast<uint8_t>(length)}};
 }
 
 // A two-row sign shows an empty row as one space; it is never left out.

@@ -1,22 +1,26 @@
-// Identity of the elvane plug-in. Its source and its Windows version resource both read this
-// file, so every per-deliverable constant lives here and nowhere else.
+// The elvane sign model: 24-dot, two rows, ESC-line protocol.
+// The plug-in, its Windows version resource and the virtual sign all read this file, so every
+// constant of the model lives here and nowhere else.
 #pragma once
 
 #define ELVANE_MODULE_NAME "ELVANE.DLL"
 #define ELVANE_FILE_VERSION 3,0,0,3
 #define ELVANE_FILE_VERSION_TEXT "3.0.0.3"
 #define ELVANE_DESCRIPTION "24点双行LED条屏驱动，默认串口设置4800,8,NONE,2"
-#define ELVANE_DEFAULT_BAUD_RATE 9600
 
 #ifndef RC_INVOKED
-#include "driver/SignIdentity.h"
-#include "signs/EscLine.h"
+#include "signs/SignModel.h"
 
 namespace ledsign::elvane {
 
-inline constexpr SignIdentity kIdentity{ELVANE_MODULE_NAME, 24, 24, 12, 1, "4800,8,NONE,2", "\xC9\xCF\xBA\xA3" /* 上海 */,
-                                        ELVANE_DEFAULT_BAUD_RATE, false};
-inline constexpr EscLineFormat kFrameFormat{{0x04, 0x05}};
+inline constexpr SignModel kModel{
+    "elvane",
+    {ELVANE_MODULE_NAME, 24, 24, 12, 1, "4800,8,NONE,2", "\xC9\xCF\xBA\xA3" /* 上海 */, 9600, false},
+    SignProtocol::kEscLine,
+    {},
+    {{0x04, 0x05}},
+    {144, 24, 2},
+};
 
 }  // namespace ledsign::elvane
 #endif

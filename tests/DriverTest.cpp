@@ -1,12 +1,14 @@
-// The driver object of one deliverable, linked in directly so its stored settings can be
-// read back. Built once per sign with LEDSIGN_SIGN naming it.
+// The driver object of one model, linked in directly so its stored settings can be read back.
+// Built once per model with LEDSIGN_SIGN naming it; the expectations come from its row of the
+// sign-case table.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
+#include "SignCases.h"
 #include "driver/LedPort.h"
-#include "driver/SignIdentity.h"
 
 namespace ledsign::test {
 namespace {
@@ -21,11 +23,17 @@ PortSettings Record(const char* name, int32_t baud, int32_t dataBits, int32_t st
     return record;
 }
 
+const SignCase& ThisSign() {
+    static const SignCase* const sign = FindSignCase(LEDSIGN_SIGN);
+    if (sign == nullptr) throw std::runtime_error("no row for " LEDSIGN_SIGN " in the sign-case table");
+    return *sign;
+}
+
 TEST(DriverInit, NullRecordUsesCom1AndTheDeliverableDefaults) {
     LedPort& port = TheLedPort();
     port.Init(nullptr);
     EXPECT_STREQ(port.PortName(), "COM1");
-    EXPECT_EQ(port.Settings().baudRate, kSignIdentity.defaultBaudRate);
+    EXPECT_EQ(port.Settings().baudRate, ThisSign().defaultBaud);
     EXPECT_EQ(port.Settings().dataBits, 8);
     EXPECT_EQ(port.Settings().stopBits, 1);
     EXPECT_EQ(port.Settings().parity, kParityNone);
@@ -37,7 +45,7 @@ TEST(DriverInit, RecordSettingsUnlessTheSignFixesThem) {
     const PortSettings record = Record("pts/7", 9600, 7, 2, "EVEN");
     port.Init(&record);
     EXPECT_STREQ(port.PortName(), "pts/7");
-    if (kSignIdentity.fixedLineSettings) {
+    if (ThisSign().fixedLine) {
         EXPECT_EQ(port.Settings().baudRate, 2400);
         EXPECT_EQ(port.Settings().dataBits, 8);
         EXPECT_EQ(port.Settings().stopBits, 1);
@@ -66,7 +74,7 @@ TEST(DriverInit, FieldsWithoutTerminatorAreNeverReadPast) {
     port.Init(&record);
     EXPECT_FALSE(port.PortNameRefused());
     EXPECT_STREQ(port.PortName(), "123456789");
-    EXPECT_EQ(port.Settings().parity, kSignIdentity.fixedLineSettings ? kParityNone : kParityOdd);
+    EXPECT_EQ(port.Settings().parity, ThisSign().fixedLine ? kParityNone : kParityOdd);
 }
 
 }  // namespace

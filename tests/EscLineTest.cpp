@@ -1,17 +1,20 @@
-// The ESC-line encoder (cresto, elvane) against a recording line.
+// The ESC-line encoder against a recording line, with row codes written out here: a sign with a
+// code for each row, and one whose two rows share a code.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "RecordingLine.h"
-#include "signs/cresto.h"
-#include "signs/elvane.h"
+#include "signs/EscLine.h"
 
 namespace ledsign::test {
 namespace {
 
 using Trace = std::vector<std::string>;
+
+constexpr EscLineFormat kTwoCodes{{0x04, 0x05}};
+constexpr EscLineFormat kOneCode{{0x01, 0x01}};
 
 Trace Frame(const char* code, const char* text) {
     return {"w:1B", "w:01", std::string("w:") + code, std::string("w:") + text, "w:0D", "p:1"};
@@ -30,18 +33,18 @@ TEST(EscLineEncoder, FramesEachRowInFiveWritesWithItsRowCode) {
         Trace trace;
     };
     const Case cases[] = {
-        {"elvane two rows", elvane::kFrameFormat, "AB#D", Join(Frame("04", "41 42"), Frame("05", "44"))},
-        {"cresto two rows, one code", cresto::kFrameFormat, "AB#D", Join(Frame("01", "41 42"), Frame("01", "44"))},
-        {"no hash: row 1 only", elvane::kFrameFormat, "ABC", Frame("04", "41 42 43")},
-        {"leading hash: row 2 only", elvane::kFrameFormat, "#XY", Frame("05", "58 59")},
-        {"every examined hash dropped", elvane::kFrameFormat, "A#B#D", Join(Frame("04", "41"), Frame("05", "42 44"))},
-        {"byte after a hash unexamined", elvane::kFrameFormat, "A#B##D",
+        {"two rows", kTwoCodes, "AB#D", Join(Frame("04", "41 42"), Frame("05", "44"))},
+        {"two rows, one code", kOneCode, "AB#D", Join(Frame("01", "41 42"), Frame("01", "44"))},
+        {"no hash: row 1 only", kTwoCodes, "ABC", Frame("04", "41 42 43")},
+        {"leading hash: row 2 only", kTwoCodes, "#XY", Frame("05", "58 59")},
+        {"every examined hash dropped", kTwoCodes, "A#B#D", Join(Frame("04", "41"), Frame("05", "42 44"))},
+        {"byte after a hash unexamined", kTwoCodes, "A#B##D",
          Join(Frame("04", "41"), Frame("05", "42 23 44"))},
-        {"double hash", elvane::kFrameFormat, "A##B", Join(Frame("04", "41"), Frame("05", "23 42"))},
-        {"trailing hash adds nothing", elvane::kFrameFormat, "AB#", Frame("04", "41 42")},
-        {"hash alone sends nothing", elvane::kFrameFormat, "#", {}},
-        {"empty text sends nothing", elvane::kFrameFormat, "", {}},
-        {"Chinese", elvane::kFrameFormat, "\xC9\xCF#\xBA\xA3", Join(Frame("04", "C9 CF"), Frame("05", "BA A3"))},
+        {"double hash", kTwoCodes, "A##B", Join(Frame("04", "41"), Frame("05", "23 42"))},
+        {"trailing hash adds nothing", kTwoCodes, "AB#", Frame("04", "41 42")},
+        {"hash alone sends nothing", kTwoCodes, "#", {}},
+        {"empty text sends nothing", kTwoCodes, "", {}},
+        {"Chinese", kTwoCodes, "\xC9\xCF#\xBA\xA3", Join(Frame("04", "C9 CF"), Frame("05", "BA A3"))},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -66,7 +69,7 @@ TEST(EscLineEncoder, CutsRowsTo200BytesAtACharacterBoundary) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         RecordingLine line;
-        ASSERT_EQ(WriteEscLineText(line, elvane::kFrameFormat, (c.row + "#" + c.row).c_str()), 1);
+        ASSERT_EQ(WriteEscLineText(line, kTwoCodes, (c.row + "#" + c.row).c_str()), 1);
         EXPECT_EQ(line.Events()[3].bytes, c.row.substr(0, c.sent));
         EXPECT_EQ(line.Events()[9].bytes, c.row.substr(0, c.sent));
     }
@@ -78,7 +81,7 @@ TEST(EscLineEncoder, StopsAtAFailedWriteOfEitherFrameWithoutPause) {
         SCOPED_TRACE(failing);
         RecordingLine line;
         line.FailWrites({failing});
-        EXPECT_EQ(WriteEscLineText(line, elvane::kFrameFormat, "AB#D"), -1);
+        EXPECT_EQ(WriteEscLineText(line, kTwoCodes, "AB#D"), -1);
         // Every write before the failed one, the pause only after a complete row-1 frame.
         Trace expected;
         for (uint32_t write = 1; write <= failing; ++write) {
@@ -97,10 +100,10 @@ TEST(EscLineClear, SendsBothEmptyRowFramesAndReportsEitherFailure) {
         int32_t result;
     };
     const Case cases[] = {
-        {elvane::kFrameFormat, {}, {"w:1B 01 04 0D", "w:1B 01 05 0D"}, 1},
-        {cresto::kFrameFormat, {}, {"w:1B 01 01 0D", "w:1B 01 01 0D"}, 1},
-        {elvane::kFrameFormat, {1}, {"w:1B 01 04 0D!", "w:1B 01 05 0D"}, -1},
-        {elvane::kFrameFormat, {2}, {"w:1B 01 04 0D", "w:1B 01 05 0D!"}, -1},
+        {kTwoCodes, {}, {"w:1B 01 04 0D", "w:1B 01 05 0D"}, 1},
+        {kOneCode, {}, {"w:1B 01 01 0D", "w:1B 01 01 0D"}, 1},
+        {kTwoCodes, {1}, {"w:1B 01 04 0D!", "w:1B 01 05 0D"}, -1},
+        {kTwoCodes, {2}, {"w:1B 01 04 0D", "w:1B 01 05 0D!"}, -1},
     };
     for (const Case& c : cases) {
         RecordingLine line;

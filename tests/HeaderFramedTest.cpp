@@ -1,30 +1,33 @@
-// The header-framed encoders (brava two rows, dorun one row) against a recording line.
+// The header-framed encoders (two rows, one row) against a recording line, with the header's
+// model and dots bytes written out here.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "RecordingLine.h"
-#include "signs/brava.h"
-#include "signs/dorun.h"
+#include "signs/HeaderFramed.h"
 
 namespace ledsign::test {
 namespace {
 
 using Trace = std::vector<std::string>;
 
-Trace BravaTrace(const std::string& text, std::set<uint32_t> failing = {}, int32_t* result = nullptr) {
+constexpr HeaderFrameFormat kTwoRowSign{0x58, 0x20};  // a 32-dot two-row sign
+constexpr HeaderFrameFormat kOneRowSign{0x40, 0x10};  // a 16-dot one-row sign
+
+Trace TwoRowTrace(const std::string& text, std::set<uint32_t> failing = {}, int32_t* result = nullptr) {
     RecordingLine line;
     line.FailWrites(std::move(failing));
-    const int32_t sent = WriteTwoRowText(line, brava::kFrameFormat, text.c_str());
+    const int32_t sent = WriteTwoRowText(line, kTwoRowSign, text.c_str());
     if (result != nullptr) *result = sent;
     return line.Trace();
 }
 
-Trace DorunTrace(const std::string& text, std::set<uint32_t> failing = {}, int32_t* result = nullptr) {
+Trace OneRowTrace(const std::string& text, std::set<uint32_t> failing = {}, int32_t* result = nullptr) {
     RecordingLine line;
     line.FailWrites(std::move(failing));
-    const int32_t sent = WriteOneRowText(line, dorun::kFrameFormat, text.c_str());
+    const int32_t sent = WriteOneRowText(line, kOneRowSign, text.c_str());
     if (result != nullptr) *result = sent;
     return line.Trace();
 }
@@ -36,7 +39,7 @@ struct TwoRowCase {
     std::string row2;
 };
 
-TEST(BravaEncoder, SplitsAtFirstHashAndSendsFourWritesWithPauses) {
+TEST(TwoRowEncoder, SplitsAtFirstHashAndSendsFourWritesWithPauses) {
     const std::string twoChinese = "\xD6\xD0\xCE\xC4";
     const TwoRowCase cases[] = {
         {"two rows", "AB#D", "41 42", "44"},
@@ -51,7 +54,7 @@ TEST(BravaEncoder, SplitsAtFirstHashAndSendsFourWritesWithPauses) {
     for (const TwoRowCase& c : cases) {
         SCOPED_TRACE(c.name);
         int32_t result = 0;
-        const Trace trace = BravaTrace(c.text, {}, &result);
+        const Trace trace = TwoRowTrace(c.text, {}, &result);
         const auto length = [](const std::string& hex) { return (hex.size() + 1) / 3; };
         char header1[40], header2[40];
         std::snprintf(header1, sizeof header1, "w:05 01 03 01 00 58 20 %02zX", length(c.row1));
@@ -61,7 +64,7 @@ TEST(BravaEncoder, SplitsAtFirstHashAndSendsFourWritesWithPauses) {
     }
 }
 
-TEST(BravaEncoder, CutsLongRowsAtACharacterBoundary) {
+TEST(TwoRowEncoder, CutsLongRowsAtACharacterBoundary) {
     struct Case {
         const char* name;
         std::string row;
@@ -76,7 +79,7 @@ TEST(BravaEncoder, CutsLongRowsAtACharacterBoundary) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         RecordingLine line;
-        ASSERT_EQ(WriteTwoRowText(line, brava::kFrameFormat, (c.row + "#" + c.row).c_str()), 1);
+        ASSERT_EQ(WriteTwoRowText(line, kTwoRowSign, (c.row + "#" + c.row).c_str()), 1);
         const auto& events = line.Events();
         for (size_t header : {0u, 3u}) {
             EXPECT_EQ(static_cast<uint8_t>(events[header].bytes[7]), c.sent);
@@ -85,7 +88,7 @@ TEST(BravaEncoder, CutsLongRowsAtACharacterBoundary) {
     }
 }
 
-TEST(BravaEncoder, ReportsAnyFailedWriteButKeepsTheBytesOfTheProtocol) {
+TEST(TwoRowEncoder, ReportsAnyFailedWriteButKeepsTheBytesOfTheProtocol) {
     struct Case {
         uint32_t failingWrite;
         Trace trace;
@@ -101,12 +104,12 @@ TEST(BravaEncoder, ReportsAnyFailedWriteButKeepsTheBytesOfTheProtocol) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.failingWrite);
         int32_t result = 0;
-        EXPECT_EQ(BravaTrace("AB#D", {c.failingWrite}, &result), c.trace);
+        EXPECT_EQ(TwoRowTrace("AB#D", {c.failingWrite}, &result), c.trace);
         EXPECT_EQ(result, -1);
     }
 }
 
-TEST(DorunEncoder, SendsTheWholeTextAsOneRow) {
+TEST(OneRowEncoder, SendsTheWholeTextAsOneRow) {
     struct Case {
         const char* name;
         std::string text;
@@ -120,12 +123,12 @@ TEST(DorunEncoder, SendsTheWholeTextAsOneRow) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         int32_t result = 0;
-        EXPECT_EQ(DorunTrace(c.text, {}, &result), c.trace);
+        EXPECT_EQ(OneRowTrace(c.text, {}, &result), c.trace);
         EXPECT_EQ(result, 1);
     }
 }
 
-TEST(DorunEncoder, CutsTextsOver255BytesSoTheLengthByteMatches) {
+TEST(OneRowEncoder, CutsTextsOver255BytesSoTheLengthByteMatches) {
     struct Case {
         std::string text;
         size_t sent;
@@ -137,17 +140,17 @@ TEST(DorunEncoder, CutsTextsOver255BytesSoTheLengthByteMatches) {
     };
     for (const Case& c : cases) {
         RecordingLine line;
-        ASSERT_EQ(WriteOneRowText(line, dorun::kFrameFormat, c.text.c_str()), 1);
+        ASSERT_EQ(WriteOneRowText(line, kOneRowSign, c.text.c_str()), 1);
         EXPECT_EQ(static_cast<uint8_t>(line.Events()[0].bytes[7]), c.sent);
         EXPECT_EQ(line.Events()[1].bytes, c.text.substr(0, c.sent));
     }
 }
 
-TEST(DorunEncoder, StopsAtTheFirstFailedWriteWithoutPause) {
+TEST(OneRowEncoder, StopsAtTheFirstFailedWriteWithoutPause) {
     int32_t result = 0;
-    EXPECT_EQ(DorunTrace("A", {1}, &result), (Trace{"w:05 01 03 01 00 40 10 01!"}));
+    EXPECT_EQ(OneRowTrace("A", {1}, &result), (Trace{"w:05 01 03 01 00 40 10 01!"}));
     EXPECT_EQ(result, -1);
-    EXPECT_EQ(DorunTrace("A", {2}, &result), (Trace{"w:05 01 03 01 00 40 10 01", "w:41!"}));
+    EXPECT_EQ(OneRowTrace("A", {2}, &result), (Trace{"w:05 01 03 01 00 40 10 01", "w:41!"}));
     EXPECT_EQ(result, -1);
 }
 

@@ -13,6 +13,7 @@
 #include "Plugin.h"
 #include "ProcessProbe.h"
 #include "Pty.h"
+#include "SignCases.h"
 
 namespace ledsign::test {
 namespace {
@@ -25,17 +26,7 @@ std::string ReadAll(int fd) {
     return all;
 }
 
-struct TraceCase {
-    const char* sign;
-    const char* module;
-};
-
-const TraceCase kTraceCases[] = {
-    {"brava", "BRAVAX.DLL"}, {"dorun", "Dorun.DLL"}, {"cresto", "CRESTO.DLL"}, {"elvane", "ELVANE.DLL"}};
-
-void PrintTo(const TraceCase& c, std::ostream* out) { *out << c.sign; }
-
-class ModuleLifetime : public ::testing::TestWithParam<TraceCase> {};
+class ModuleLifetime : public ::testing::TestWithParam<SignCase> {};
 
 TEST_P(ModuleLifetime, LoadAndUnloadLeaveTwoTraceLinesAndOpenNothing) {
     int errorPipe[2];
@@ -55,7 +46,7 @@ TEST_P(ModuleLifetime, LoadAndUnloadLeaveTwoTraceLinesAndOpenNothing) {
     const std::string trace = ReadAll(errorPipe[0]);
     close(errorPipe[0]);
     EXPECT_EQ(WaitChild(child), 0);
-    const std::string module = GetParam().module;
+    const std::string module = GetParam().dll;
     EXPECT_EQ(trace, module + " Initializing!\n" + module + " Terminating!\n");
 }
 
@@ -102,7 +93,7 @@ TEST_P(ModuleLifetime, UnloadWithThePortOpenClosesItAfterTheTerminatingLine) {
     const std::string trace = ReadAll(errorPipe[0]);
     EXPECT_TRUE(pty.WaitForHangup(2000));
     EXPECT_EQ(WaitChild(child), 0);
-    EXPECT_NE(trace.find(std::string(GetParam().module) + " Terminating!\n"), std::string::npos);
+    EXPECT_NE(trace.find(std::string(GetParam().dll) + " Terminating!\n"), std::string::npos);
     close(errorPipe[0]);
     close(readyPipe[0]);
 }
@@ -147,8 +138,8 @@ TEST_P(ModuleLifetime, AHostileStandardErrorNeitherReachesTheSignNorKillsTheHost
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Plugins, ModuleLifetime, ::testing::ValuesIn(kTraceCases),
-                         [](const ::testing::TestParamInfo<TraceCase>& info) { return std::string(info.param.sign); });
+INSTANTIATE_TEST_SUITE_P(Plugins, ModuleLifetime, ::testing::ValuesIn(kSignCases),
+                         SignCaseName<::testing::TestParamInfo<SignCase>>);
 
 }  // namespace
 }  // namespace ledsign::test

@@ -4,16 +4,17 @@
 #include "AllocationCounter.h"
 #include "Plugin.h"
 #include "Pty.h"
+#include "SignCases.h"
 
 namespace ledsign::test {
 namespace {
 
-class NoAllocation : public ::testing::TestWithParam<const char*> {};
+class NoAllocation : public ::testing::TestWithParam<SignCase> {};
 
 TEST_P(NoAllocation, ExportCallsNeverTouchTheHeap) {
     Pty pty;
     pty.HoldSlave();
-    Plugin plugin(GetParam());
+    Plugin plugin(GetParam().sign);
     const PortSettings settings = MakePortSettings(pty.PortName());
     LEDAtt attributes{};
     std::string longText(300, 'A');
@@ -41,7 +42,8 @@ TEST_P(NoAllocation, ExportCallsNeverTouchTheHeap) {
     EXPECT_EQ(allocations, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Plugins, NoAllocation, ::testing::Values("brava", "dorun", "cresto", "elvane"));
+INSTANTIATE_TEST_SUITE_P(Plugins, NoAllocation, ::testing::ValuesIn(kSignCases),
+                         SignCaseName<::testing::TestParamInfo<SignCase>>);
 
 }  // namespace
 }  // namespace ledsign::test

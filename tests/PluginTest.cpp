@@ -11,42 +11,24 @@
 #include "Plugin.h"
 #include "Pty.h"
 #include "RecordingLine.h"
+#include "SignCases.h"
+#include "signs/AllModels.h"
 
 namespace ledsign::test {
 namespace {
 
 using std::chrono::milliseconds;
 
-struct SignCase {
-    const char* sign;
-    // What "AB#D" puts on the line, and the clear command.
-    const char* twoRowBytes;
-    const char* clearBytes;
-    int32_t dots, rowChars, rowWideChars, twoRows;
-    const char* commText;
-    const char* vendor;
-    speed_t defaultSpeed;
-    // The longest Write2Led of "AB#D" on a line that takes no bytes: each stalled write waits out
-    // its deadline (about 2 s), and brava's row 1 goes out whatever its result.
-    int stalledCallMaxMs;
-};
-
-const SignCase kSigns[] = {
-    {"brava", "05 01 03 01 00 58 20 02 41 42 05 01 03 02 00 58 20 01 44", "2A 30 31 44 0D", 32, 16, 8, 1,
-     "2400,8,NONE,1", "\xB3\xC9\xB6\xBC\xD6\xD0\xBF\xC6", B2400, 7000},
-    {"dorun", "05 01 03 01 00 40 10 04 41 42 23 44", "2A 30 31 44 0D", 16, 12, 6, 0, "2400,8,NONE,1",
-     "\xB3\xC9\xB6\xBC\xD6\xD0\xBF\xC6", B2400, 3000},
-    {"cresto", "1B 01 01 41 42 0D 1B 01 01 44 0D", "1B 01 01 0D 1B 01 01 0D", 24, 9, 6, 0, "4800,8,NONE,2",
-     "\xC9\xCF\xBA\xA3", B9600, 3000},
-    {"elvane", "1B 01 04 41 42 0D 1B 01 05 44 0D", "1B 01 04 0D 1B 01 05 0D", 24, 24, 12, 1, "4800,8,NONE,2",
-     "\xC9\xCF\xBA\xA3", B9600, 3000},
-};
-
-void PrintTo(const SignCase& c, std::ostream* out) { *out << c.sign; }
-
 class EverySign : public ::testing::TestWithParam<SignCase> {};
 
-std::string SignName(const ::testing::TestParamInfo<SignCase>& info) { return info.param.sign; }
+// The table names every model the build makes, under the same file names, and no other.
+TEST(SignCaseTable, CoversEveryBuiltModel) {
+    std::vector<std::string> built;
+    for (const BuiltModel& model : kBuiltModels) built.push_back(std::string(model.model->name) + " " + model.windowsFileName);
+    std::vector<std::string> tested;
+    for (const SignCase& c : kSignCases) tested.push_back(std::string(c.sign) + " " + c.dll);
+    EXPECT_EQ(tested, built);
+}
 
 TEST_P(EverySign, SendsTextAndClearOverAPty) {
     const SignCase& c = GetParam();
@@ -71,7 +53,7 @@ TEST_P(EverySign, AppliesTheRecordSettingsToTheLine) {
     ASSERT_EQ(plugin.OpenOn(pty.PortName(), 9600, 7, 2, "EVEN"), 1);
     const termios applied = pty.SlaveSettings();
     // dorun always uses 2400 baud and one stop bit, whatever the record says.
-    const bool fixed = std::strcmp(c.sign, "dorun") == 0;
+    const bool fixed = c.fixedLine;
     EXPECT_EQ(cfgetospeed(&applied), fixed ? static_cast<speed_t>(B2400) : static_cast<speed_t>(B9600));
     EXPECT_EQ((applied.c_cflag & CSTOPB) != 0, !fixed);
 }
@@ -113,8 +95,7 @@ TEST_P(EverySign, ClosedPortResults) {
     EXPECT_EQ(plugin.ClearLed(), -1);
     EXPECT_EQ(plugin.Write2Led(nullptr), -1);
     // An ESC-line sign has nothing to send for an empty text.
-    const bool escLine = c.sign[0] == 'c' || c.sign[0] == 'e';
-    EXPECT_EQ(plugin.Write2Led(""), escLine ? 1 : -1);
+    EXPECT_EQ(plugin.Write2Led(""), c.escLine ? 1 : -1);
 }
 
 TEST_P(EverySign, OpenResults) {
@@ -123,20 +104,19 @@ TEST_P(EverySign, OpenResults) {
     Plugin plugin(c.sign);
     EXPECT_EQ(plugin.OpenOn("nosuchtty"), -1);
     EXPECT_EQ(plugin.IsLedOpened(), 0);
-    if (std::strcmp(c.sign, "dorun") != 0) {
+    if (!c.fixedLine) {
         EXPECT_EQ(plugin.OpenOn(pty.PortName(), 12345), -2);
         EXPECT_EQ(plugin.IsLedOpened(), 0);
     }
     // The device is held: another plug-in cannot open it, and a second OpenLed does not reopen.
     ASSERT_EQ(plugin.OpenOn(pty.PortName(), 4800), 1);
-    Plugin other(c.sign == std::string("brava") ? "dorun" : "brava");
+    Plugin other(c.sign == std::string(kSignCases[0].sign) ? kSignCases[1].sign : kSignCases[0].sign);
     EXPECT_EQ(other.OpenOn(pty.PortName()), -1);
     const PortSettings faster = MakePortSettings(pty.PortName(), 19200);
     plugin.InitLed(&faster);
     EXPECT_EQ(plugin.OpenLed(), 1);
     const termios applied = pty.SlaveSettings();
-    const bool fixed = std::strcmp(c.sign, "dorun") == 0;
-    EXPECT_EQ(cfgetospeed(&applied), fixed ? static_cast<speed_t>(B2400) : static_cast<speed_t>(B4800));
+    EXPECT_EQ(cfgetospeed(&applied), c.fixedLine ? static_cast<speed_t>(B2400) : static_cast<speed_t>(B4800));
     plugin.CloseLed();
     EXPECT_EQ(plugin.IsLedOpened(), 0);
     EXPECT_TRUE(pty.WaitForHangup());
@@ -166,7 +146,7 @@ TEST_P(EverySign, AStalledLineGivesMinusOneInBoundedTimeAndRecovers) {
     EXPECT_EQ(Hex(received.substr(received.size() - expected.size())), Hex(expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(Plugins, EverySign, ::testing::ValuesIn(kSigns), SignName);
+INSTANTIATE_TEST_SUITE_P(Plugins, EverySign, ::testing::ValuesIn(kSignCases), SignCaseName<::testing::TestParamInfo<SignCase>>);
 
 // Gaps between frames as they arrive on the line.
 milliseconds Gap(const std::vector<Chunk>& chunks, size_t firstByteOfSecondFrame) {
@@ -207,11 +187,14 @@ TEST(PluginTiming, DorunPausesAfterItsFrameAndClearDoesNot) {
     EXPECT_LT(Clock::now() - start, milliseconds(100));
 }
 
-TEST(PluginTiming, BravaClosedPortFailsAfterItsFirstPause) {
-    Plugin plugin("brava");
+TEST_P(EverySign, ClosedPortWriteFailsAfterItsPauseOnly) {
+    const SignCase& c = GetParam();
+    Plugin plugin(c.sign);
     const auto start = Clock::now();
     EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
-    EXPECT_GE(Clock::now() - start, milliseconds(100));
+    const auto took = Clock::now() - start;
+    EXPECT_GE(took, milliseconds(c.closedPortPauseMs));
+    EXPECT_LT(took, milliseconds(c.closedPortPauseMs + 90));
 }
 
 TEST(PluginText, ChineseTextArrivesAsItsGbkBytes) {

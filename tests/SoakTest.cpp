@@ -10,6 +10,7 @@
 #include "Plugin.h"
 #include "ProcessProbe.h"
 #include "Pty.h"
+#include "SignCases.h"
 
 namespace ledsign::test {
 namespace {
@@ -50,12 +51,12 @@ private:
     int saved_;
 };
 
-// Header-framed signs pause 200 ms per text, so their cycles send the clear command instead.
-int32_t SendSomething(Plugin& plugin, const std::string& sign) {
-    return sign == "cresto" || sign == "elvane" ? plugin.Write2Led("A#B") : plugin.ClearLed();
+// Signs that pause long per text (header-framed, 200 ms) send the clear command in their cycles.
+int32_t SendSomething(Plugin& plugin, const SignCase& sign) {
+    return sign.minWriteMs < 10 ? plugin.Write2Led("A#B") : plugin.ClearLed();
 }
 
-class Soak : public ::testing::TestWithParam<const char*> {};
+class Soak : public ::testing::TestWithParam<SignCase> {};
 
 TEST_P(Soak, LoadOpenWriteUnloadWithThePortOpen) {
     Pty pty;
@@ -70,7 +71,7 @@ TEST_P(Soak, LoadOpenWriteUnloadWithThePortOpen) {
             descriptors = OpenDescriptors();
             resident = ResidentKiB();
         }
-        Plugin plugin(GetParam());
+        Plugin plugin(GetParam().sign);
         plugin.InitLed(&settings);
         failures += plugin.OpenLed() != 1;
         failures += SendSomething(plugin, GetParam()) != 1;
@@ -85,7 +86,7 @@ TEST_P(Soak, OpenWriteCloseWithoutUnloading) {
     Pty pty;
     pty.HoldSlave();
     const PortSettings settings = MakePortSettings(pty.PortName(), 9600);
-    Plugin plugin(GetParam());
+    Plugin plugin(GetParam().sign);
     int failures = 0;
     int descriptors = 0;
     long resident = 0;
@@ -105,7 +106,7 @@ TEST_P(Soak, OpenWriteCloseWithoutUnloading) {
     EXPECT_LT(ResidentKiB() - resident, kAllowedGrowthKiB) << "resident memory grew";
 }
 
-INSTANTIATE_TEST_SUITE_P(Plugins, Soak, ::testing::Values("brava", "dorun", "cresto", "elvane"));
+INSTANTIATE_TEST_SUITE_P(Plugins, Soak, ::testing::ValuesIn(kSignCases), SignCaseName<::testing::TestParamInfo<SignCase>>);
 
 }  // namespace
 }  // namespace ledsign::test

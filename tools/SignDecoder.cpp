@@ -2,35 +2,14 @@
 
 #include <cstdio>
 
+#include "signs/AllModels.h"
+
 namespace ledsign::tools {
 
 namespace {
 
-constexpr uint8_t kHeaderLead = 0x05;
-constexpr uint8_t kClearCommand[5] = {0x2A, 0x30, 0x31, 0x44, 0x0D};  // "*01D" CR
-constexpr uint8_t kEsc = 0x1B;
-constexpr uint8_t kEscFixed = 0x01;
-constexpr uint8_t kCarriageReturn = 0x0D;
-constexpr size_t kHeaderSize = 8;
+constexpr size_t kHeaderSize = sizeof(RowHeader::bytes);
 constexpr size_t kGarbageReportSize = 64;
-
-struct ModelInfo {
-    const char* name;
-    SignGeometry geometry;
-    bool headerFramed;
-    uint8_t modelByte, dotsByte;  // header-framed: header bytes 5 and 6
-    int headerRows;               // header-framed: highest row number
-    uint8_t rowCodes[2];          // ESC-line: codes of row 1 and row 2
-};
-
-const ModelInfo kModels[] = {
-    {"brava", {128, 32, 2}, true, 0x58, 0x20, 2, {0, 0}},
-    {"dorun", {96, 16, 1}, true, 0x40, 0x10, 1, {0, 0}},
-    {"cresto", {144, 24, 1}, false, 0, 0, 0, {0x01, 0x01}},
-    {"elvane", {144, 24, 2}, false, 0, 0, 0, {0x04, 0x05}},
-};
-
-const ModelInfo& Info(SignModel model) { return kModels[static_cast<int>(model)]; }
 
 std::string HexByte(uint8_t byte) {
     char text[3];
@@ -40,21 +19,27 @@ std::string HexByte(uint8_t byte) {
 
 }  // namespace
 
-bool ParseSignModel(const std::string& name, SignModel& model) {
-    for (int index = 0; index < 4; ++index) {
-        if (name == kModels[index].name) {
-            model = static_cast<SignModel>(index);
-            return true;
-        }
+const SignModel* FindSignModel(const std::string& name) {
+    for (const BuiltModel& built : kBuiltModels) {
+        if (name == built.model->name) return built.model;
     }
-    return false;
+    return nullptr;
 }
 
-const char* SignModelName(SignModel model) { return Info(model).name; }
+std::string SignModelNames() {
+    std::string names;
+    const size_t count = sizeof kBuiltModels / sizeof kBuiltModels[0];
+    for (size_t index = 0; index < count; ++index) {
+        if (index > 0) names += index + 1 == count ? " or " : ", ";
+        names += kBuiltModels[index].model->name;
+    }
+    return names;
+}
 
-SignGeometry GeometryOf(SignModel model) { return Info(model).geometry; }
-
-SignDecoder::SignDecoder(SignModel model) : model_(model), headerFramed_(Info(model).headerFramed) {}
+SignDecoder::SignDecoder(const SignModel& model)
+    : model_(model),
+      headerFramed_(IsHeaderFramed(model.protocol)),
+      headerRows_(model.protocol == SignProtocol::kHeaderFramedTwoRows ? 2 : 1) {}
 
 void SignDecoder::Feed(const uint8_t* bytes, size_t count, std::vector<SignEvent>& events) {
     for (size_t index = 0; index < count; ++index) {
@@ -78,7 +63,6 @@ void SignDecoder::Flush(std::vector<SignEvent>& events) {
 }
 
 void SignDecoder::Step(uint8_t byte, std::vector<SignEvent>& events) {
-    const ModelInfo& info = Info(model_);
     const size_t index = frame_.size();
     switch (state_) {
         case State::kIdle:
@@ -86,21 +70,21 @@ void SignDecoder::Step(uint8_t byte, std::vector<SignEvent>& events) {
             return;
 
         case State::kHeader: {
-            const bool isLead = byte == kHeaderLead || byte == kClearCommand[0];
+            const bool isLead = byte == kRowHeaderLead[0] || byte == kHeaderFramedClear[0];
             uint8_t expected = 0;
             std::string problem;
             switch (index) {
-                case 1: expected = 0x01; break;
-                case 2: expected = 0x03; break;
+                case 1: expected = kRowHeaderLead[1]; break;
+                case 2: expected = kRowHeaderLead[2]; break;
                 case 3:
-                    if (byte < 1 || byte > info.headerRows) {
-                        problem = "row number " + HexByte(byte) + " in the header: " + info.name +
-                                  (info.headerRows == 1 ? " has row 1 only" : " has rows 1 and 2");
+                    if (byte < 1 || byte > headerRows_) {
+                        problem = "row number " + HexByte(byte) + " in the header: " + model_.name +
+                                  (headerRows_ == 1 ? " has row 1 only" : " has rows 1 and 2");
                     }
                     break;
                 case 4: expected = 0x00; break;
-                case 5: expected = info.modelByte; break;
-                case 6: expected = info.dotsByte; break;
+                case 5: expected = model_.headerFormat.modelByte; break;
+                case 6: expected = model_.headerFormat.dotsByte; break;
                 default: break;
             }
             if (index != 3 && index != 7 && byte != expected) {
@@ -136,21 +120,21 @@ void SignDecoder::Step(uint8_t byte, std::vector<SignEvent>& events) {
             return;
 
         case State::kClear:
-            if (byte != kClearCommand[index]) {
-                if (byte == kHeaderLead || byte == kClearCommand[0]) {
+            if (byte != kHeaderFramedClear[index]) {
+                if (byte == kRowHeaderLead[0] || byte == kHeaderFramedClear[0]) {
                     Reject("truncated clear command: the next frame began after " + std::to_string(index) + " bytes",
                            events);
                     Idle(byte, events);
                 } else {
                     frame_ += static_cast<char>(byte);
                     Reject("malformed clear command: byte " + std::to_string(index) + " is " + HexByte(byte) +
-                               " where " + HexByte(kClearCommand[index]) + " belongs",
+                               " where " + HexByte(kHeaderFramedClear[index]) + " belongs",
                            events);
                 }
                 return;
             }
             frame_ += static_cast<char>(byte);
-            if (frame_.size() == sizeof kClearCommand) {
+            if (frame_.size() == sizeof kHeaderFramedClear) {
                 events.push_back({SignEvent::kClear, 0, {}, {}, {}, frameOffset_});
                 frame_.clear();
                 state_ = State::kIdle;
@@ -163,12 +147,12 @@ void SignDecoder::Step(uint8_t byte, std::vector<SignEvent>& events) {
             if (state_ == State::kEscFixed && byte != kEscFixed) {
                 problem = "byte 1 is " + HexByte(byte) + " where 01 belongs";
             } else if (state_ == State::kEscCode) {
-                if (byte == info.rowCodes[0]) {
+                if (byte == model_.escFormat.rowCodes[0]) {
                     row_ = 1;
-                } else if (byte == info.rowCodes[1]) {
+                } else if (byte == model_.escFormat.rowCodes[1]) {
                     row_ = 2;
                 } else {
-                    problem = "unknown row code " + HexByte(byte) + " for " + info.name;
+                    problem = "unknown row code " + HexByte(byte) + " for " + model_.name;
                 }
             }
             if (problem.empty()) {
@@ -212,9 +196,9 @@ void SignDecoder::Step(uint8_t byte, std::vector<SignEvent>& events) {
 }
 
 void SignDecoder::Idle(uint8_t byte, std::vector<SignEvent>& events) {
-    if (headerFramed_ && byte == kHeaderLead) {
+    if (headerFramed_ && byte == kRowHeaderLead[0]) {
         StartFrame(State::kHeader, byte);
-    } else if (headerFramed_ && byte == kClearCommand[0]) {
+    } else if (headerFramed_ && byte == kHeaderFramedClear[0]) {
         StartFrame(State::kClear, byte);
     } else if (!headerFramed_ && byte == kEsc) {
         StartFrame(State::kEscFixed, byte);

@@ -8,20 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "signs/SignModel.h"
+
 namespace ledsign::tools {
 
-enum class SignModel { kBrava, kDorun, kCresto, kElvane };
-
-// The sign's face: dot width and height and how many text rows share the height.
-struct SignGeometry {
-    int width;
-    int height;
-    int rows;
-};
-
-bool ParseSignModel(const std::string& name, SignModel& model);
-const char* SignModelName(SignModel model);
-SignGeometry GeometryOf(SignModel model);
+// The model of that name among those the build makes, or null.
+const SignModel* FindSignModel(const std::string& name);
+// The names of every model, for messages: "brava, dorun, cresto or elvane".
+std::string SignModelNames();
 
 struct SignEvent {
     enum Kind {
@@ -39,7 +33,8 @@ struct SignEvent {
 
 class SignDecoder {
 public:
-    explicit SignDecoder(SignModel model);
+    // Decodes the protocol of `model`, which must outlive the decoder.
+    explicit SignDecoder(const SignModel& model);
 
     // Decodes the bytes and appends the events they complete.
     void Feed(const uint8_t* bytes, size_t count, std::vector<SignEvent>& events);
@@ -51,7 +46,7 @@ public:
     bool InFrame() const { return state_ != State::kIdle || !garbage_.empty(); }
 
     // The longest row text an ESC-line frame may carry before it is refused.
-    static constexpr size_t kMaxEscRowBytes = 200;
+    static constexpr size_t kMaxEscRowBytes = kEscRowCapacity;
 
 private:
     enum class State { kIdle, kHeader, kHeaderText, kClear, kEscFixed, kEscCode, kEscText, kEscOverlong };
@@ -64,8 +59,9 @@ private:
     void ReportGarbage(std::vector<SignEvent>& events);
     void EmitRow(int row, std::vector<SignEvent>& events);
 
-    SignModel model_;
+    const SignModel& model_;
     bool headerFramed_;
+    int headerRows_;  // header-framed: the highest row number
     State state_ = State::kIdle;
     std::string frame_;        // bytes of the frame being decoded
     uint64_t frameOffset_ = 0;

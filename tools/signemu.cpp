@@ -20,6 +20,7 @@
 
 #include "tools/DotMatrix.h"
 #include "tools/PngWriter.h"
+#include "signs/AllModels.h"
 #include "tools/SignDecoder.h"
 #include "tools/TextCodec.h"
 
@@ -32,7 +33,7 @@ const char kUsageText[] =
     "A virtual LED sign. It listens on a new pseudo-terminal (or a serial device), decodes the\n"
     "sign protocol of MODEL and shows the sign's rows each time they change, with a timestamp.\n"
     "\n"
-    "  --model MODEL     brava, dorun, cresto or elvane\n"
+    "  --model MODEL     %s\n"
     "  --link PATH       also make PATH a symlink to the new pseudo-terminal (removed at exit)\n"
     "  --device PATH     listen on an existing serial device instead of a new pseudo-terminal\n"
     "  --json            print one JSON object per line for each event, and no pictures\n"
@@ -48,8 +49,7 @@ const char kUsageText[] =
     "\n"
     "It first prints the port to give the plug-in (\"port: pts/N\"; with --json an object with\n"
     "\"event\":\"port\"), then one entry per event: a row set, the sign cleared, or malformed bytes\n"
-    "with the reason. Sign geometry: brava 128x32 dots in two rows, dorun 96x16 in one,\n"
-    "cresto 144x24 in one, elvane 144x24 in two.\n"
+    "with the reason. Sign geometry:%s.\n"
     "\n"
     "Example:\n"
     "  signemu --model brava --link /tmp/sign &\n"
@@ -57,9 +57,20 @@ const char kUsageText[] =
     "\n"
     "Exit status: 0 done; 2 usage error or the port could not be set up.\n";
 
+// The usage text with the models the build knows filled in.
+void PrintUsage() {
+    std::string geometries;
+    for (const BuiltModel& built : kBuiltModels) {
+        const SignModel& model = *built.model;
+        geometries += std::string(geometries.empty() ? " " : ", ") + model.name + " " +
+                      std::to_string(model.geometry.width) + "x" + std::to_string(model.geometry.height) + " dots in " +
+                      (model.geometry.rows == 1 ? "one row" : std::to_string(model.geometry.rows) + " rows");
+    }
+    std::printf(kUsageText, SignModelNames().c_str(), geometries.c_str());
+}
+
 struct Options {
-    SignModel model = SignModel::kBrava;
-    bool hasModel = false;
+    const SignModel* model = nullptr;
     std::string link;
     std::string device;
     std::string png;
@@ -93,7 +104,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
         const bool hasValue = i + 1 < argc;
         long number = 0;
         if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsageText, stdout);
+            PrintUsage();
             return 0;
         } else if (arg == "--json") {
             options.json = true;
@@ -102,8 +113,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
         } else if (!hasValue) {
             return Fail("unknown or incomplete option " + arg + " (signemu --help shows the options)");
         } else if (arg == "--model") {
-            if (!ParseSignModel(argv[++i], options.model)) return Fail("--model must be brava, dorun, cresto or elvane");
-            options.hasModel = true;
+            options.model = FindSignModel(argv[++i]);
+            if (options.model == nullptr) return Fail("--model must be " + SignModelNames());
         } else if (arg == "--link") {
             options.link = argv[++i];
         } else if (arg == "--device") {
@@ -124,7 +135,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
             return Fail("unknown option " + arg + " (signemu --help shows the options)");
         }
     }
-    if (!options.hasModel) return Fail("--model must be brava, dorun, cresto or elvane");
+    if (options.model == nullptr) return Fail("--model must be " + SignModelNames());
     if (!options.link.empty() && !options.device.empty()) return Fail("--link is for a new pseudo-terminal, not --device");
     if (options.json) options.picture = false;
     return -1;
@@ -172,7 +183,7 @@ std::string WallClock() {
 class VirtualSign {
 public:
     VirtualSign(const Options& options, const HexFont* font)
-        : options_(options), geometry_(GeometryOf(options.model)), font_(font),
+        : options_(options), geometry_(options.model->geometry), font_(font),
           rows_(static_cast<size_t>(geometry_.rows)) {}
 
     void Show(const SignEvent& event, double elapsedMs) {
@@ -281,15 +292,15 @@ int Run(int argc, char** argv) {
         }
         if (options.json) {
             std::printf("{\"event\":\"port\",\"port\":%s,\"path\":%s,\"model\":\"%s\"}\n", JsonString(port).c_str(),
-                        JsonString(slave).c_str(), SignModelName(options.model));
+                        JsonString(slave).c_str(), options.model->name);
         } else {
             std::printf("port: %s\n", port.c_str());
             if (!options.link.empty()) std::printf("link: %s -> %s\n", options.link.c_str(), slave.c_str());
         }
     }
     if (!options.json) {
-        const SignGeometry geometry = GeometryOf(options.model);
-        std::printf("sign: %s, %dx%d dots, %d row%s\n", SignModelName(options.model), geometry.width, geometry.height,
+        const SignGeometry geometry = options.model->geometry;
+        std::printf("sign: %s, %dx%d dots, %d row%s\n", options.model->name, geometry.width, geometry.height,
                     geometry.rows, geometry.rows == 1 ? "" : "s");
     }
     std::fflush(stdout);
@@ -300,7 +311,7 @@ int Run(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    SignDecoder decoder(options.model);
+    SignDecoder decoder(*options.model);
     VirtualSign sign(options, font.Size() > 0 ? &font : nullptr);
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();

@@ -14,7 +14,7 @@ namespace {
 
 using tools::DotBitmap;
 using tools::HexFont;
-using tools::SignGeometry;
+using ledsign::SignGeometry;
 
 // Unifont's "A" (8 dots wide), a full 16x16 block, and a 16-wide glyph with one thin line on
 // font row 3, which plain nearest-dot shrinking to 12 dots would lose.
@@ -62,7 +62,7 @@ TEST(HexFont, ReadsGlyphLinesAndSkipsOthers) {
 
 TEST(DotMatrix, AKnownGlyphRendersItsDotsInItsRow) {
     const HexFont font = TestFont();
-    // brava: 16 dots per row, so the glyph is drawn dot for dot; row 2 starts at dot row 16.
+    // 32 dots in two rows: 16 dots per row, so the glyph is drawn dot for dot; row 2 starts at dot row 16.
     const DotBitmap bitmap = tools::RenderSign({128, 32, 2}, {U"", U"A"}, font);
     const std::vector<std::string> expected = {
         "........", "........", "........", "........", "...##...", "..#..#..", "..#..#..", ".#....#.",
@@ -79,7 +79,10 @@ TEST(DotMatrix, GlyphsScaleToTheRowHeight) {
         int rowHeight;
     };
     const Case cases[] = {
-        {"dorun", {96, 16, 1}, 16}, {"cresto", {144, 24, 1}, 24}, {"elvane", {144, 24, 2}, 12}, {"brava", {128, 32, 2}, 16}};
+        {"96x16, one row", {96, 16, 1}, 16},
+        {"144x24, one row", {144, 24, 1}, 24},
+        {"144x24, two rows", {144, 24, 2}, 12},
+        {"128x32, two rows", {128, 32, 2}, 16}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const DotBitmap bitmap = tools::RenderSign(c.geometry, {U"\u2588\u2588"}, font);
@@ -95,7 +98,7 @@ TEST(DotMatrix, GlyphsScaleToTheRowHeight) {
 
 TEST(DotMatrix, TextWiderThanTheSignIsCutAtItsEdge) {
     const HexFont font = TestFont();
-    // dorun is 96 dots wide: seven 16-dot blocks would need 112.
+    // A sign 96 dots wide: seven 16-dot blocks would need 112.
     const DotBitmap bitmap = tools::RenderSign({96, 16, 1}, {std::u32string(7, U'\u2588')}, font);
     EXPECT_EQ(bitmap.Width(), 96);
     EXPECT_EQ(LitCount(bitmap), 96 * 16);

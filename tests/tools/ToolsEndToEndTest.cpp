@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "SignCases.h"
+
 namespace ledsign::test {
 namespace {
 
@@ -140,20 +142,9 @@ std::vector<std::string> Events(const std::string& output) {
 }
 
 TEST(ToolsEndToEnd, LedctlDrivesEachPluginIntoTheVirtualSign) {
-    // "中文#AB" typed in UTF-8 reaches the line as GBK D6D0 CEC4.
-    const std::string text = "\xE4\xB8\xAD\xE6\x96\x87#AB";
-    const std::string chinese = "\xE4\xB8\xAD\xE6\x96\x87";
-    struct Case {
-        const char* sign;
-        std::vector<std::string> events;
-    };
-    const Case cases[] = {
-        {"brava", {"row1=" + chinese + "|D6 D0 CE C4", "row2=AB|41 42", "clear"}},
-        {"dorun", {"row1=" + chinese + "#AB|D6 D0 CE C4 23 41 42", "clear"}},
-        {"cresto", {"row1=" + chinese + "|D6 D0 CE C4", "row1=AB|41 42", "row1=|", "row1=|"}},
-        {"elvane", {"row1=" + chinese + "|D6 D0 CE C4", "row2=AB|41 42", "row1=|", "row2=|"}},
-    };
-    for (const Case& c : cases) {
+    // "中文#OK" typed in UTF-8 reaches the line as GBK D6D0 CEC4.
+    const std::string text = "\xE4\xB8\xAD\xE6\x96\x87#OK";
+    for (const SignCase& c : kSignCases) {
         SCOPED_TRACE(c.sign);
         Child signemu({SIGNEMU_PATH, "--model", c.sign, "--json", "--idle-exit", "700"}, false);
         const std::string portLine = signemu.ReadLine(10000);
@@ -168,7 +159,7 @@ TEST(ToolsEndToEnd, LedctlDrivesEachPluginIntoTheVirtualSign) {
 
         std::string output;
         EXPECT_EQ(signemu.Finish(20000, output), 0);
-        EXPECT_EQ(Events(output), c.events) << output;
+        EXPECT_EQ(Events(output), c.emulatorEvents) << output;
     }
 }
 

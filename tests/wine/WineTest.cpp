@@ -13,6 +13,7 @@
 
 #include "Pty.h"
 #include "RecordingLine.h"
+#include "SignCases.h"
 #include "WineHost.h"
 
 namespace ledsign::test {
@@ -20,59 +21,13 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// A pause that must show on the line before the byte at `atByte`.
-struct Pause {
-    size_t atByte;
-    int minMs;
-};
-
-struct WineSign {
-    const char* sign;
-    const char* dll;
-    const char* fileVersion;
-    // What "AB#D", the one-row text, "中文#OK" in GBK and ClearLed put on the line.
-    const char* twoRowBytes;
-    const char* oneRowText;
-    const char* oneRowBytes;
-    const char* chineseBytes;
-    const char* clearBytes;
-    Pause pauses[2];  // on the line of "AB#D" and the frame after it
-    int minWriteMs;   // how long Write2Led holds the caller
-    int32_t dots, rowChars, rowWideChars, twoRows;
-    const char* commText;
-    const char* vendor;
-    speed_t defaultSpeed;
-    bool fixedLine;  // dorun opens at 2400,8,NONE,1 whatever the record says
-    bool escLine;
-    // The longest Write2Led of "AB#D" on a line that takes no bytes: each stalled write waits out
-    // its deadline (about 2 s), and brava's row 1 goes out whatever its result.
-    int stalledCallMaxMs;
-};
+using WineSign = SignCase;
 
 // How early Wine's timers may wake on a loaded machine (seen: 193 ms for two 100 ms sleeps).
 constexpr int kWineTimerSlackMs = 10;
 
+// "中文#OK" in GBK, as the host passes it.
 const char kChineseText[] = "D6D0CEC4234F4B";
-const char kChengdu[] = "\xB3\xC9\xB6\xBC\xD6\xD0\xBF\xC6";
-const char kShanghai[] = "\xC9\xCF\xBA\xA3";
-
-const WineSign kSigns[] = {
-    {"brava", "BRAVAX.DLL", "3.0.0.2", "05 01 03 01 00 58 20 02 41 42 05 01 03 02 00 58 20 01 44", "414243",
-     "05 01 03 01 00 58 20 03 41 42 43 05 01 03 02 00 58 20 01 20",
-     "05 01 03 01 00 58 20 04 D6 D0 CE C4 05 01 03 02 00 58 20 02 4F 4B", "2A 30 31 44 0D", {{10, 90}, {19, 90}},
-     200, 32, 16, 8, 1, "2400,8,NONE,1", kChengdu, B2400, false, false, 7000},
-    {"dorun", "Dorun.DLL", "3.0.0.2", "05 01 03 01 00 40 10 04 41 42 23 44", "412342",
-     "05 01 03 01 00 40 10 03 41 23 42", "05 01 03 01 00 40 10 07 D6 D0 CE C4 23 4F 4B", "2A 30 31 44 0D",
-     {{12, 190}, {0, 0}}, 200, 16, 12, 6, 0, "2400,8,NONE,1", kChengdu, B2400, true, false, 3000},
-    {"cresto", "CRESTO.DLL", "3.0.0.1", "1B 01 01 41 42 0D 1B 01 01 44 0D", "414243", "1B 01 01 41 42 43 0D",
-     "1B 01 01 D6 D0 CE C4 0D 1B 01 01 4F 4B 0D", "1B 01 01 0D 1B 01 01 0D", {{0, 0}, {0, 0}}, 0, 24, 9, 6, 0,
-     "4800,8,NONE,2", kShanghai, B9600, false, true, 3000},
-    {"elvane", "ELVANE.DLL", "3.0.0.3", "1B 01 04 41 42 0D 1B 01 05 44 0D", "414243", "1B 01 04 41 42 43 0D",
-     "1B 01 04 D6 D0 CE C4 0D 1B 01 05 4F 4B 0D", "1B 01 04 0D 1B 01 05 0D", {{0, 0}, {0, 0}}, 0, 24, 24, 12, 1,
-     "4800,8,NONE,2", kShanghai, B9600, false, true, 3000},
-};
-
-void PrintTo(const WineSign& c, std::ostream* out) { *out << c.sign; }
 
 std::string Packed(const std::string& bytes) {
     std::string hex = Hex(bytes);
@@ -162,7 +117,7 @@ TEST_P(WineDll, DrivesTheLineLikeAHost) {
     const std::string line = Bytes(c.twoRowBytes) + Bytes(c.oneRowBytes) + Bytes(c.chineseBytes) + Bytes(c.clearBytes);
     pty.WaitForBytes(line.size());
     EXPECT_EQ(Hex(pty.Settle(50)), Hex(line));
-    for (const Pause& pause : c.pauses) {
+    for (const LinePause& pause : c.pauses) {
         if (pause.minMs > 0) EXPECT_GE(GapBefore(pty.Chunks(), pause.atByte), milliseconds(pause.minMs)) << pause.atByte;
     }
     EXPECT_EQ(host.TraceLines(), LoadAndUnloadTraces(c));
@@ -197,8 +152,8 @@ TEST_P(WineDll, AnswersWithoutAPort) {
     // brava fails only after the pause that follows its untested row 1.
     const std::vector<long> writes = Timings(host.Output(), "write");
     ASSERT_FALSE(writes.empty());
-    if (c.sign == std::string("brava")) EXPECT_GE(writes[0], 100 - kWineTimerSlackMs);
-    if (c.sign != std::string("brava")) EXPECT_LT(writes[0], 100);
+    if (c.closedPortPauseMs > 0) EXPECT_GE(writes[0], c.closedPortPauseMs - kWineTimerSlackMs);
+    if (c.closedPortPauseMs == 0) EXPECT_LT(writes[0], 100);
     EXPECT_EQ(host.TraceLines(), LoadAndUnloadTraces(c));
 }
 
@@ -237,7 +192,7 @@ TEST_P(WineDll, DefaultsOpenCom1) {
     WineHost host(c.dll, {"init-null", "open", "wait", "write-hex", "41422344", "close"});
     ASSERT_TRUE(host.WaitForOutput("wait")) << ::testing::PrintToString(host.Output());
     const termios applied = pty.SlaveSettings();
-    EXPECT_EQ(cfgetospeed(&applied), c.defaultSpeed);
+    EXPECT_EQ(cfgetospeed(&applied), SpeedOf(c.defaultBaud));
     EXPECT_EQ(applied.c_cflag & CSTOPB, 0u);
     host.Continue();
     EXPECT_EQ(host.Finish(), 0);
@@ -330,8 +285,7 @@ TEST_P(WineDll, OpensComPortsAboveNineByPlainAndDeviceNames) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Dlls, WineDll, ::testing::ValuesIn(kSigns),
-                         [](const ::testing::TestParamInfo<WineSign>& info) { return std::string(info.param.sign); });
+INSTANTIATE_TEST_SUITE_P(Dlls, WineDll, ::testing::ValuesIn(kSignCases), SignCaseName<::testing::TestParamInfo<SignCase>>);
 
 }  // namespace
 }  // namespace ledsign::test

@@ -39,6 +39,7 @@ DCB BuildDcb(const DCB& current, const LineSettings& settings);
 // The receive monitor's thread as the starting thread holds it.
 struct PlatformMonitor {
     HANDLE thread;     // null: no monitor thread
+    DWORD threadId;
     HANDLE stopEvent;  // manual-reset; signalled to ask the thread to end
     HMODULE module;    // the thread's own reference to the module that runs it
     uint32_t (*routine)(void* context);
@@ -103,8 +104,8 @@ void PlatformForgetWaiting(PlatformPort& port);
 bool PlatformStartMonitor(PlatformMonitor& monitor, uint32_t (*routine)(void*), void* context);
 // True while a thread is held (running, or ended by itself and not yet collected).
 bool PlatformMonitorHeld(const PlatformMonitor& monitor);
-// Asks the thread to end, releases a wait it has pending on the port, waits for its end (unless
-// its routine has already returned) and releases the thread and its stop signal.
+// Asks the thread to end, releases a wait it has pending on the port, waits for its end (bounded
+// once its routine has returned) and releases the thread and its stop signal.
 void PlatformStopMonitor(PlatformMonitor& monitor, PlatformPort& port, bool routineEnded);
 
 // Receive monitor, on the monitor thread itself.

@@ -25,6 +25,7 @@ constexpr DWORD kCommEvents = EV_RXCHAR | EV_TXEMPTY;
 constexpr DWORD kQueuedReadSettleMs = 50;
 
 constexpr DWORD kAbortWaitMs = 1000;
+constexpr DWORD kEndedMonitorWaitMs = 1000;
 constexpr char kDeviceNamespace[] = "\\\\.\\";
 constexpr size_t kDeviceNamespaceLength = sizeof kDeviceNamespace - 1;
 
@@ -210,7 +211,7 @@ bool PlatformStartMonitor(PlatformMonitor& monitor, uint32_t (*routine)(void*), 
     monitor.module = nullptr;
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&MonitorStart),
                        &monitor.module);
-    monitor.thread = CreateThread(nullptr, 0, &MonitorStart, &monitor, 0, nullptr);
+    monitor.thread = CreateThread(nullptr, 0, &MonitorStart, &monitor, 0, &monitor.threadId);
     if (monitor.thread == nullptr) {
         if (monitor.module != nullptr) FreeLibrary(monitor.module);
         CloseIfHeld(monitor.stopEvent);
@@ -227,9 +228,12 @@ void PlatformStopMonitor(PlatformMonitor& monitor, PlatformPort& port, bool rout
     // An empty mask completes a pending WaitCommEvent at once.
     if (PlatformHolds(port)) SetCommMask(port.commHandle, 0);
     // A thread whose routine has returned touches nothing of the port again; what is left of it
-    // (releasing the module, which can unload it and bring us here under the loader lock, then
-    // ending) is not waited for: under the loader lock that wait would never end.
-    if (!routineEnded) WaitForSingleObject(monitor.thread, INFINITE);
+    // is releasing the module and ending. That release can unload the module and bring us here on
+    // the monitor thread itself, which must not wait for itself; and ending needs the loader lock,
+    // which an unload holds: that wait is bounded.
+    if (GetCurrentThreadId() != monitor.threadId) {
+        WaitForSingleObject(monitor.thread, routineEnded ? kEndedMonitorWaitMs : INFINITE);
+    }
     CloseIfHeld(monitor.thread);
     CloseIfHeld(monitor.stopEvent);
     if (PlatformHolds(port)) SetCommMask(port.commHandle, kCommEvents);

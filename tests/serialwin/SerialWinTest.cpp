@@ -241,46 +241,6 @@ void CheckDcb() {
     Check(ok, "dcb: only speed, byte size, parity and stop bits change", detail);
 }
 
-DWORD WINAPI Unload(LPVOID module) { return FreeLibrary(static_cast<HMODULE>(module)) ? 0 : 1; }
-
-// A DLL embedding the serial module is unloaded with a receive monitor that ended by itself, then
-// with one that runs: FreeLibrary returns either way (never waiting under the loader lock).
-// Last in the run: the running monitor keeps its DLL, and COM7, to the end of the process.
-void CheckUnloadWithMonitor() {
-    struct Case {
-        const char* name;
-        const char* port;
-        int opened;
-    };
-    const Case cases[] = {{"unload: monitor that ended by itself", "COM99", -1},
-                          {"unload: monitor still running", "COM7", 1}};
-    for (const Case& c : cases) {
-        HMODULE library = LoadLibraryA("monitor_dll.dll");
-        auto start = reinterpret_cast<int (*)(const char*)>(
-            reinterpret_cast<void (*)()>(GetProcAddress(library, "StartMonitorOn")));
-        auto ended = reinterpret_cast<int (*)()>(reinterpret_cast<void (*)()>(GetProcAddress(library, "MonitorEnded")));
-        if (start == nullptr || ended == nullptr) {
-            Check(false, c.name, "monitor_dll.dll did not load");
-            continue;
-        }
-        const int opened = start(c.port);
-        const DWORD waitStart = GetTickCount();
-        while (c.opened != 1 && ended() == 0 && GetTickCount() - waitStart < 2000) Sleep(1);
-        Sleep(50);
-        HANDLE unloader = CreateThread(nullptr, 0, &Unload, library, 0, nullptr);
-        const bool returned = WaitForSingleObject(unloader, 5000) == WAIT_OBJECT_0;
-        Check(opened == c.opened && returned, c.name,
-              "opened " + std::to_string(opened) + (returned ? ", FreeLibrary returned" : ", FreeLibrary hangs"));
-        if (!returned) {
-            // The loader lock is held for good: the process could not even exit normally.
-            std::printf("%d failed\n", failures);
-            std::fflush(stdout);
-            TerminateProcess(GetCurrentProcess(), static_cast<UINT>(failures));
-        }
-        CloseHandle(unloader);
-    }
-}
-
 }  // namespace
 
 int main() {
@@ -291,7 +251,6 @@ int main() {
     CheckDcb();
     CheckRead();
     CheckMonitor();
-    CheckUnloadWithMonitor();
     std::printf("%d failed\n", failures);
     return failures;
 }

@@ -1,5 +1,5 @@
 /*
- * Host-facing interface of the LED-sign driver plug-ins (brava, dorun, cresto, elvane).
+ * Host-facing interface of the LED-sign driver plug-ins (one library per sign model).
  *
  * A host loads one plug-in, resolves the nine functions below by name and calls them on
  * one thread at a time. Every plug-in exports the same nine functions, cdecl, with

@@ -23,8 +23,9 @@ $bin/bench/write_bench --benchmark_format=csv 2>/dev/null >"$csv"
   echo
   echo "## Write2Led time above the mandated pauses (goal: under 0.5 ms per call)"
   echo
-  echo "brava pauses 200 ms per call, dorun 200 ms, cresto and elvane 1 ms per frame. The time above"
-  echo "them is the writes, the drains and the oversleep of the pauses."
+  echo "Header-framed signs pause 200 ms per call (two-row: 100 ms after each row; one-row: 200 ms),"
+  echo "ESC-line signs 1 ms per frame. The time above them is the writes, the drains and the oversleep"
+  echo "of the pauses."
   echo
   echo "| plug-in | text | mean above pauses (ms) | worst (ms) | iterations |"
   echo "|---|---|---|---|---|"
@@ -40,7 +41,7 @@ $bin/bench/write_bench --benchmark_format=csv 2>/dev/null >"$csv"
   echo
   echo "| plug-in | text | write | ioctl(TCSBRK) = tcdrain | clock_nanosleep | other |"
   echo "|---|---|---|---|---|---|"
-  for sign in brava dorun cresto elvane; do
+  while read -r sign _; do
     for i in 0 1 2; do
       text=${texts[$i]}
       gbk=$(printf '%s' "$text" | iconv -f UTF-8 -t GBK)
@@ -51,7 +52,7 @@ $bin/bench/write_bench --benchmark_format=csv 2>/dev/null >"$csv"
              if (call == "write") w++; else if ($0 ~ /TCSBRK/) d++; else if (call == "clock_nanosleep") s++; else o++ }
         END { printf "| %s | %s | %d | %d | %d | %d |\n", sign, text, w, d, s, o }' /tmp/ledsign-strace.$$
     done
-  done
+  done <"$bin/sign-models.txt"
   echo
   echo "## Heap allocations per export call (goal: 0)"
   echo

@@ -63,8 +63,13 @@ show_sign() {
   echo
 }
 
-declare -A dll=([brava]=BRAVAX.DLL [dorun]=Dorun.DLL [cresto]=CRESTO.DLL [elvane]=ELVANE.DLL)
-signs=(brava dorun cresto elvane)
+# The models the build made, each with its Windows file name.
+declare -A dll=()
+signs=()
+while read -r sign windows_file; do
+  signs+=("$sign")
+  dll[$sign]=$windows_file
+done <"$linux_dir/sign-models.txt"
 
 for sign in "${signs[@]}"; do
   start_sign "$sign" ""

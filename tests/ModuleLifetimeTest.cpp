@@ -29,25 +29,16 @@ std::string ReadAll(int fd) {
 class ModuleLifetime : public ::testing::TestWithParam<SignCase> {};
 
 TEST_P(ModuleLifetime, LoadAndUnloadLeaveTwoTraceLinesAndOpenNothing) {
-    int errorPipe[2];
-    ASSERT_EQ(pipe(errorPipe), 0);
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(errorPipe[1], STDERR_FILENO);
-        close(errorPipe[0]);
-        close(errorPipe[1]);
+    const ChildRun run = RunInChild([this] {
         const int before = OpenDescriptors();
-        void* library = dlopen(PluginPath(GetParam().sign).c_str(), RTLD_NOW | RTLD_LOCAL);
+        Plugin plugin(GetParam().sign);
         const int loaded = OpenDescriptors();
-        const bool closed = library != nullptr && dlclose(library) == 0;
-        _exit(closed && loaded == before ? 0 : 1);
-    }
-    close(errorPipe[1]);
-    const std::string trace = ReadAll(errorPipe[0]);
-    close(errorPipe[0]);
-    EXPECT_EQ(WaitChild(child), 0);
+        plugin.Unload();
+        return loaded == before ? 0 : 1;
+    });
+    EXPECT_EQ(run.status, 0);
     const std::string module = GetParam().dll;
-    EXPECT_EQ(trace, module + " Initializing!\n" + module + " Terminating!\n");
+    EXPECT_EQ(run.errors, module + " Initializing!\n" + module + " Terminating!\n");
 }
 
 // The "Terminating" line is written before the port is closed. The child's standard error is a
@@ -65,13 +56,8 @@ TEST_P(ModuleLifetime, UnloadWithThePortOpenClosesItAfterTheTerminatingLine) {
         dup2(errorPipe[1], STDERR_FILENO);
         close(errorPipe[0]);
         close(readyPipe[0]);
-        void* library = dlopen(PluginPath(GetParam().sign).c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (library == nullptr) _exit(2);
-        auto init = reinterpret_cast<InitLedFn>(dlsym(library, "InitLed"));
-        auto open = reinterpret_cast<OpenLedFn>(dlsym(library, "OpenLed"));
-        const PortSettings settings = MakePortSettings(pty.PortName(), 9600);
-        init(&settings);
-        if (open() != 1) _exit(3);
+        Plugin plugin(GetParam().sign);
+        if (plugin.OpenOn(pty.PortName(), 9600) != 1) _exit(3);
         // Fill standard error so that the next trace line blocks.
         fcntl(STDERR_FILENO, F_SETFL, O_NONBLOCK);
         const char filler[256] = {};
@@ -81,7 +67,7 @@ TEST_P(ModuleLifetime, UnloadWithThePortOpenClosesItAfterTheTerminatingLine) {
         }
         fcntl(STDERR_FILENO, F_SETFL, 0);
         (void)!write(readyPipe[1], "r", 1);
-        dlclose(library);
+        plugin.Unload();
         _exit(0);
     }
     close(errorPipe[1]);
@@ -118,17 +104,11 @@ TEST_P(ModuleLifetime, AHostileStandardErrorNeitherReachesTheSignNorKillsTheHost
                 close(errorPipe[0]);
                 close(errorPipe[1]);
             }
-            void* library = dlopen(PluginPath(GetParam().sign).c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (library == nullptr) _exit(3);
-            auto init = reinterpret_cast<InitLedFn>(dlsym(library, "InitLed"));
-            auto open = reinterpret_cast<OpenLedFn>(dlsym(library, "OpenLed"));
-            auto write = reinterpret_cast<Write2LedFn>(dlsym(library, "Write2Led"));
-            const PortSettings settings = MakePortSettings(pty.PortName(), 9600);
-            init(&settings);
-            if (open() != 1) _exit(4);
+            Plugin plugin(GetParam().sign);
+            if (plugin.OpenOn(pty.PortName(), 9600) != 1) _exit(4);
             if (fcntl(STDERR_FILENO, F_GETFD) != -1 && setup == StandardError::kClosed) _exit(5);
-            if (write("AB") != 1) _exit(6);
-            dlclose(library);
+            if (plugin.Write2Led("AB") != 1) _exit(6);
+            plugin.Unload();
             _exit(0);
         }
         EXPECT_EQ(WaitChild(child), 0);

@@ -1,12 +1,11 @@
 // Loads a built plug-in the way a host does: by path, resolving the nine exports by name.
 #pragma once
 
-#include <dlfcn.h>
-
 #include <stdexcept>
 #include <string>
 
 #include "include/ledsign.h"
+#include "tools/PluginLibrary.h"
 
 namespace ledsign::test {
 
@@ -25,28 +24,18 @@ inline PortSettings MakePortSettings(const std::string& portName, int32_t baud =
 // The native library of a sign, from the build tree.
 inline std::string PluginPath(const std::string& sign) { return std::string(LEDSIGN_PLUGIN_DIR) + "/lib" + sign + ".so"; }
 
-class Plugin {
+// The plug-in's nine exports as members, from the tools' loader: tests load a plug-in as ledctl does.
+class Plugin : public tools::PluginExports {
 public:
-    explicit Plugin(const std::string& sign) : handle_(dlopen(PluginPath(sign).c_str(), RTLD_NOW | RTLD_LOCAL)) {
-        if (handle_ == nullptr) throw std::runtime_error(dlerror());
-        Resolve(InitLed, "InitLed");
-        Resolve(OpenLed, "OpenLed");
-        Resolve(CloseLed, "CloseLed");
-        Resolve(IsLedOpened, "IsLedOpened");
-        Resolve(Write2Led, "Write2Led");
-        Resolve(ClearLed, "ClearLed");
-        Resolve(SetShowMode, "SetShowMode");
-        Resolve(GetLEDAtt, "GetLEDAtt");
-        Resolve(GetVer, "GetVer");
+    explicit Plugin(const std::string& sign) {
+        std::string error;
+        if (!library_.Load(PluginPath(sign), error)) throw std::runtime_error(error);
+        static_cast<tools::PluginExports&>(*this) = library_.Exports();
     }
-    ~Plugin() { Unload(); }
     Plugin(const Plugin&) = delete;
     Plugin& operator=(const Plugin&) = delete;
 
-    void Unload() {
-        if (handle_ != nullptr) dlclose(handle_);
-        handle_ = nullptr;
-    }
+    void Unload() { library_.Unload(); }
 
     // Init and open a port with the given settings.
     int32_t OpenOn(const std::string& portName, int32_t baud = 2400, int32_t dataBits = 8, int32_t stopBits = 1,
@@ -56,23 +45,8 @@ public:
         return OpenLed();
     }
 
-    InitLedFn InitLed = nullptr;
-    OpenLedFn OpenLed = nullptr;
-    CloseLedFn CloseLed = nullptr;
-    IsLedOpenedFn IsLedOpened = nullptr;
-    Write2LedFn Write2Led = nullptr;
-    ClearLedFn ClearLed = nullptr;
-    SetShowModeFn SetShowMode = nullptr;
-    GetLEDAttFn GetLEDAtt = nullptr;
-    GetVerFn GetVer = nullptr;
-
 private:
-    template <class Fn>
-    void Resolve(Fn& function, const char* name) {
-        function = reinterpret_cast<Fn>(dlsym(handle_, name));
-        if (function == nullptr) throw std::runtime_error(std::string("missing export ") + name);
-    }
-    void* handle_;
+    tools::PluginLibrary library_;
 };
 
 }  // namespace ledsign::test

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/Hex.h"
+
 namespace ledsign::test {
 
 struct LineEvent {
@@ -68,16 +70,7 @@ inline std::vector<std::string> RecordingLine::Trace() const {
     return trace;
 }
 
-inline std::string Hex(const std::string& bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string hex;
-    for (unsigned char byte : bytes) {
-        if (!hex.empty()) hex += ' ';
-        hex += kDigits[byte >> 4];
-        hex += kDigits[byte & 15];
-    }
-    return hex;
-}
+inline std::string Hex(const std::string& bytes) { return tools::HexBytes(bytes); }
 
 inline std::string Bytes(const char* hex) {
     std::string bytes;

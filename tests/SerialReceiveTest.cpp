@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <iconv.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
@@ -20,8 +19,10 @@
 #include <thread>
 #include <vector>
 
+#include "ProcessProbe.h"
 #include "serial/HostServices.h"
 #include "serial/SerialPort.h"
+#include "tools/TextCodec.h"
 
 namespace ledsign::test {
 namespace {
@@ -215,25 +216,14 @@ TEST(SerialOpen, DropsStaleInputButKeepsWhatAnEarlierHolderWroteForTheFarSide) {
     close(heldSlave);
 }
 
-std::string Convert(const std::string& text, const char* from, const char* to) {
-    iconv_t converter = iconv_open(to, from);
-    if (converter == reinterpret_cast<iconv_t>(-1)) return "<no converter>";
-    std::string input = text;
-    std::string output(text.size() * 4 + 4, '\0');
-    char* in = input.data();
-    char* out = output.data();
-    size_t inLeft = input.size();
-    size_t outLeft = output.size();
-    const size_t result = iconv(converter, &in, &inLeft, &out, &outLeft);
-    iconv_close(converter);
-    if (result == static_cast<size_t>(-1)) return "<invalid>";
-    output.resize(output.size() - outLeft);
-    return output;
+std::string GbkAsUtf8(const std::string& gbk) {
+    std::string utf8;
+    return tools::GbkToUtf8(gbk, utf8) ? utf8 : "<not GBK>";
 }
 
 TEST(ModuleTexts, AreGbkAndMatchTheirUtf8Forms) {
     const std::string version(SerialPort::GetModuleVersion());
-    EXPECT_EQ(Convert(version, "GBK", "UTF-8"), "当前串口通讯模块版本：1.0 2004.4 ZQ");
+    EXPECT_EQ(GbkAsUtf8(version), "当前串口通讯模块版本：1.0 2004.4 ZQ");
     // The same text whatever the port's state.
     Device device;
     SerialPort port;
@@ -242,7 +232,7 @@ TEST(ModuleTexts, AreGbkAndMatchTheirUtf8Forms) {
     EXPECT_EQ(port.GetModuleVersion(), version);
 
     for (const HostText& text : {kThreadCreationFailedText, kMonitorEventFailedText}) {
-        EXPECT_EQ(Convert(text.gbk, "GBK", "UTF-8"), text.utf8);
+        EXPECT_EQ(GbkAsUtf8(text.gbk), text.utf8);
     }
     EXPECT_STREQ(kThreadCreationFailedText.utf8, "串口线程建立失败！");
     EXPECT_STREQ(kMonitorEventFailedText.utf8, "辅助线程事件建立错误！");
@@ -473,30 +463,17 @@ TEST(SerialMonitor, WithNoPortHeldTheThreadEndsAtOnceWithExitCodeZero) {
 
 TEST(SerialMonitor, AThreadThatCannotBeStartedIsReportedToTheUser) {
     // In a child whose descriptor table is full, the monitor's stop signal cannot be made.
-    int output[2];
-    ASSERT_EQ(pipe(output), 0);
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(output[1], STDERR_FILENO);
-        close(output[0]);
-        close(output[1]);
+    const ChildRun run = RunInChild([] {
         const rlimit small{256, 256};
         setrlimit(RLIMIT_NOFILE, &small);
         while (dup(0) >= 0) {
         }
         SerialPort port;
         port.StartMonitor(10, 10);
-        _exit(port.MonitorHeld() ? 1 : 0);
-    }
-    close(output[1]);
-    std::string shown;
-    char buffer[256];
-    for (ssize_t got; (got = read(output[0], buffer, sizeof buffer)) > 0;) shown.append(buffer, got);
-    close(output[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a monitor is held";
-    EXPECT_NE(shown.find("串口线程建立失败！\n"), std::string::npos) << shown;
+        return port.MonitorHeld() ? 1 : 0;
+    });
+    EXPECT_EQ(run.status, 0) << "a monitor is held";
+    EXPECT_NE(run.errors.find("串口线程建立失败！\n"), std::string::npos) << run.errors;
 }
 
 }  // namespace

@@ -39,8 +39,12 @@ bool Resolve(void* handle, const char* name, Fn& function, std::string& error) {
 
 }  // namespace
 
-PluginLibrary::~PluginLibrary() {
+PluginLibrary::~PluginLibrary() { Unload(); }
+
+void PluginLibrary::Unload() {
     if (handle_ != nullptr) CloseLibrary(handle_);
+    handle_ = nullptr;
+    exports_ = {};
 }
 
 bool PluginLibrary::Load(const std::string& path, std::string& error) {

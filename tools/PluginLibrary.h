@@ -29,6 +29,8 @@ public:
     // Loads the library and resolves every export; on failure `error` names what is missing.
     bool Load(const std::string& path, std::string& error);
     const PluginExports& Exports() const { return exports_; }
+    // Unloads the library (the destructor does it too); the exports are gone with it.
+    void Unload();
 
 private:
     void* handle_ = nullptr;

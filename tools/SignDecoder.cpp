@@ -1,8 +1,7 @@
 #include "tools/SignDecoder.h"
 
-#include <cstdio>
-
 #include "signs/AllModels.h"
+#include "tools/Hex.h"
 
 namespace ledsign::tools {
 
@@ -11,11 +10,7 @@ namespace {
 constexpr size_t kHeaderSize = sizeof(RowHeader::bytes);
 constexpr size_t kGarbageReportSize = 64;
 
-std::string HexByte(uint8_t byte) {
-    char text[3];
-    std::snprintf(text, sizeof text, "%02X", byte);
-    return text;
-}
+std::string HexByte(uint8_t byte) { return HexBytes(std::string(1, static_cast<char>(byte))); }
 
 }  // namespace
 

@@ -14,7 +14,7 @@ namespace ledsign::tools {
 
 // The model of that name among those the build makes, or null.
 const SignModel* FindSignModel(const std::string& name);
-// The names of every model, for messages: "brava, dorun, cresto or elvane".
+// The names of every model, for messages: "a, b or c".
 std::string SignModelNames();
 
 struct SignEvent {

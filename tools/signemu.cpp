@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tools/DotMatrix.h"
+#include "tools/Hex.h"
 #include "tools/PngWriter.h"
 #include "signs/AllModels.h"
 #include "tools/SignDecoder.h"
@@ -157,16 +158,6 @@ std::string JsonString(const std::string& text) {
         }
     }
     return quoted + "\"";
-}
-
-std::string HexBytes(const std::string& bytes) {
-    std::string hex;
-    char digits[4];
-    for (const char c : bytes) {
-        std::snprintf(digits, sizeof digits, hex.empty() ? "%02X" : " %02X", static_cast<unsigned char>(c));
-        hex += digits;
-    }
-    return hex;
 }
 
 std::string WallClock() {

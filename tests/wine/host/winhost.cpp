@@ -35,6 +35,7 @@
 #include <string>
 
 #include "include/ledsign.h"
+#include "tools/Hex.h"
 #include "tools/PluginLibrary.h"
 
 namespace ledsign::test {
@@ -56,16 +57,7 @@ void Say(const char* format, ...) {
     std::fflush(stdout);
 }
 
-std::string Hex(const char* bytes, size_t count) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string hex;
-    for (size_t i = 0; i < count; ++i) {
-        const auto byte = static_cast<unsigned char>(bytes[i]);
-        hex += digits[byte >> 4];
-        hex += digits[byte & 15];
-    }
-    return hex;
-}
+std::string Hex(const char* bytes, size_t count) { return tools::HexBytes(std::string(bytes, count), ""); }
 
 bool ParseHex(const std::string& text, std::string& bytes) {
     if (text.size() % 2 != 0) return false;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "driver/FrameTrace.h"
 #include "include/ledsign.h"
 #include "serial/SerialPort.h"
 
@@ -27,11 +28,19 @@ public:
     float GetVersion() const { return 3.0f; }
 };
 
-// The line the encoders write through: the driver's serial port and a real pause.
+// The line the encoders write through: the driver's serial port and a real pause, each traced
+// when the frame trace is on.
 struct PortLine {
     SerialPort& port;
-    int32_t Write(const uint8_t* bytes, uint32_t count) { return port.Write(bytes, count); }
-    void Pause(uint32_t milliseconds) { SleepMilliseconds(milliseconds); }
+    int32_t Write(const uint8_t* bytes, uint32_t count) {
+        const int32_t result = port.Write(bytes, count);
+        if (frameTraceOn) TraceFrameWrite(bytes, count, result);
+        return result;
+    }
+    void Pause(uint32_t milliseconds) {
+        if (frameTraceOn) TraceFramePause(milliseconds);
+        SleepMilliseconds(milliseconds);
+    }
 };
 
 // Supplied by each deliverable's sign source.

@@ -2,6 +2,7 @@
 // and destroyed, closing a port still held, after the "Terminating" line.
 #include <cstring>
 
+#include "driver/FrameTrace.h"
 #include "driver/LedPort.h"
 #include "driver/SignIdentity.h"
 #include "serial/HostServices.h"
@@ -35,7 +36,10 @@ void TraceModuleLine(const char* event) {
 // On Linux the loader runs static construction and destruction at dlopen and dlclose;
 // this object, built after the driver object, traces around it.
 struct ModuleLifetime {
-    ModuleLifetime() { TraceModuleLine("Initializing"); }
+    ModuleLifetime() {
+        ReadFrameTraceSetting();
+        TraceModuleLine("Initializing");
+    }
     ~ModuleLifetime() { TraceModuleLine("Terminating"); }
 };
 ModuleLifetime moduleLifetime;
@@ -51,7 +55,10 @@ LedPort& TheLedPort() { return driverObject; }
 // The C runtime builds static objects before process attach and destroys them after
 // process detach, which gives the order above.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) ledsign::TraceModuleLine("Initializing");
+    if (reason == DLL_PROCESS_ATTACH) {
+        ledsign::ReadFrameTraceSetting();
+        ledsign::TraceModuleLine("Initializing");
+    }
     if (reason == DLL_PROCESS_DETACH) ledsign::TraceModuleLine("Terminating");
     return TRUE;
 }

@@ -9,10 +9,12 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "Plugin.h"
 #include "ProcessProbe.h"
 #include "Pty.h"
+#include "RecordingLine.h"
 #include "SignCases.h"
 
 namespace ledsign::test {
@@ -39,6 +41,47 @@ TEST_P(ModuleLifetime, LoadAndUnloadLeaveTwoTraceLinesAndOpenNothing) {
     EXPECT_EQ(run.status, 0);
     const std::string module = GetParam().dll;
     EXPECT_EQ(run.errors, module + " Initializing!\n" + module + " Terminating!\n");
+}
+
+// With LEDSIGN_TRACE=1 at load, every write (its bytes and result) and every pause is traced
+// between the load and unload lines, each line naming the module and a time since load.
+TEST_P(ModuleLifetime, TheFrameTraceShowsEveryWriteAndPauseWhenAskedFor) {
+    const SignCase& c = GetParam();
+    Pty pty;
+    pty.HoldSlave();
+    const ChildRun run = RunInChild([&] {
+        setenv("LEDSIGN_TRACE", "1", 1);
+        Plugin plugin(c.sign);
+        if (plugin.OpenOn(pty.PortName(), 9600) != 1) return 3;
+        return plugin.Write2Led("AB#D") == 1 ? 0 : 4;
+    });
+    EXPECT_EQ(run.status, 0);
+    const std::string module = c.dll;
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = run.errors.find('\n', start)) != std::string::npos; start = end + 1) {
+        lines.push_back(run.errors.substr(start, end - start));
+    }
+    ASSERT_GE(lines.size(), 2u) << run.errors;
+    EXPECT_EQ(lines.front(), module + " Initializing!");
+    EXPECT_EQ(lines.back(), module + " Terminating!");
+    std::string written, paused;
+    for (size_t index = 1; index + 1 < lines.size(); ++index) {
+        const std::string& line = lines[index];
+        const size_t ms = line.find(" ms ");
+        ASSERT_EQ(line.rfind(module + " +", 0), 0u) << line;
+        ASSERT_NE(ms, std::string::npos) << line;
+        const std::string event = line.substr(ms + 4);
+        if (event.rfind("write ", 0) == 0) {
+            ASSERT_EQ(event.substr(event.size() - 4), " = 1") << line;
+            written += (written.empty() ? "" : " ") + event.substr(6, event.size() - 10);
+        } else {
+            ASSERT_EQ(event.rfind("pause ", 0), 0u) << line;
+            paused += (paused.empty() ? "" : " ") + event.substr(6);
+        }
+    }
+    EXPECT_EQ(written, c.twoRowBytes);
+    EXPECT_EQ(paused, c.twoRowPauses);
+    EXPECT_EQ(Hex(pty.WaitForBytes(Bytes(c.twoRowBytes).size())), c.twoRowBytes);
 }
 
 // The "Terminating" line is written before the port is closed. The child's standard error is a

@@ -77,7 +77,8 @@ ComPort::~ComPort() {
     if (lock_ >= 0) close(lock_);
 }
 
-WineHost::WineHost(const std::string& dllName, const std::vector<std::string>& steps) {
+WineHost::WineHost(const std::string& dllName, const std::vector<std::string>& steps,
+                   const std::vector<std::string>& extraEnvironment) {
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
         throw std::runtime_error("no pipes");
@@ -95,6 +96,7 @@ WineHost::WineHost(const std::string& dllName, const std::vector<std::string>& s
     // The environment is made before the fork: the child of a threaded process only execs.
     std::vector<std::string> environment = {"WINEPREFIX=" + WineSetup::Prefix(), "WINEDEBUG=-all,+debugstr",
                                             "WINEDLLOVERRIDES=mscoree,mshtml="};
+    environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
     for (char** variable = environ; *variable != nullptr; ++variable) {
         const std::string entry = *variable;
         const std::string name = entry.substr(0, entry.find('='));

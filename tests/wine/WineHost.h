@@ -52,8 +52,9 @@ private:
 
 class WineHost {
 public:
-    // Starts `wine winhost.exe DLL STEP...`.
-    WineHost(const std::string& dllName, const std::vector<std::string>& steps);
+    // Starts `wine winhost.exe DLL STEP...`, with `environment` ("NAME=value") added to its own.
+    WineHost(const std::string& dllName, const std::vector<std::string>& steps,
+             const std::vector<std::string>& environment = {});
     ~WineHost();
     WineHost(const WineHost&) = delete;
     WineHost& operator=(const WineHost&) = delete;

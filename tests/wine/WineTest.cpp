@@ -260,6 +260,32 @@ TEST_P(WineDll, AStalledLineGivesMinusOneInBoundedTimeAndRecovers) {
     EXPECT_EQ(Hex(received.substr(received.size() - expected.size())), Hex(expected));
 }
 
+// With LEDSIGN_TRACE=1 the DLL traces every write and pause through OutputDebugStringA.
+TEST_P(WineDll, TheFrameTraceShowsEveryWriteWhenAskedFor) {
+    const SignCase& c = GetParam();
+    Pty pty;
+    pty.HoldSlave();
+    ComPort port(pty);
+    ASSERT_TRUE(port.Mapped());
+    WineHost host(c.dll, {"init", port.Name(), "9600", "8", "1", "NONE", "open", "write-hex", "41422344", "close",
+                          "unload"},
+                  {"LEDSIGN_TRACE=1"});
+    EXPECT_EQ(host.Finish(), 0);
+    const std::vector<std::string> traces = host.TraceLines();
+    ASSERT_GE(traces.size(), 2u);
+    EXPECT_EQ(traces.front(), LoadAndUnloadTraces(c)[0]);
+    EXPECT_EQ(traces.back(), LoadAndUnloadTraces(c)[1]);
+    std::string written;
+    for (const std::string& trace : traces) {
+        const size_t at = trace.find(" ms write ");
+        if (at == std::string::npos) continue;
+        EXPECT_EQ(trace.rfind(std::string(c.dll) + " +", 0), 0u) << trace;
+        EXPECT_EQ(trace.substr(trace.size() - 5), " = 1\n") << trace;
+        written += (written.empty() ? "" : " ") + trace.substr(at + 10, trace.size() - at - 15);
+    }
+    EXPECT_EQ(written, c.twoRowBytes);
+}
+
 // COM10 and above exist only in the device namespace: a plain name reaches them through it, and a
 // name given in that form is used as it stands.
 TEST_P(WineDll, OpensComPortsAboveNineByPlainAndDeviceNames) {

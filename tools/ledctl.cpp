@@ -1,6 +1,7 @@
 // ledctl: a command-line host for the LED-sign plug-ins. It loads a plug-in by path, as the
 // display host does, and calls its exports: show a sign's attributes, write text, clear it.
 #include <cctype>
+#include <chrono>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -9,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "signs/AllModels.h"
 #include "tools/PluginLibrary.h"
+#include "tools/PortCheck.h"
 #include "tools/TextCodec.h"
 
 #if defined(_WIN32)
@@ -19,39 +22,67 @@
 namespace ledsign::tools {
 namespace {
 
-enum ExitCode { kSuccess = 0, kSignFailure = 1, kUsage = 2, kLoadFailure = 3 };
+enum ExitCode {
+    kSuccess = 0,
+    kSignFailure = 1,
+    kUsage = 2,
+    kLoadFailure = 3,
+    // OpenLed failed, and looking at the port told why.
+    kNoDevice = 4,
+    kPermission = 5,
+    kInUse = 6,
+    kNotSerial = 7,
+    kSettingsRefused = 8,
+};
 
 const char kUsageText[] =
     "usage: ledctl PLUGIN COMMAND [ARGUMENT] [OPTIONS]\n"
+    "       ledctl ports [--json]\n"
     "\n"
-    "Loads the LED-sign plug-in PLUGIN (libbrava.so, BRAVAX.DLL, ...) and calls it as a host does.\n"
+    "Loads the LED-sign plug-in PLUGIN (./libbrava.so, BRAVAX.DLL, ...) and calls it as a host does.\n"
     "\n"
     "Commands:\n"
     "  info           show the sign's attributes and the driver version (opens no port)\n"
-    "  write TEXT     show TEXT; on two-row signs '#' separates row 1 from row 2\n"
+    "  write TEXT     show TEXT; '#' separates row 1 from row 2 (a one-row ESC-line sign shows\n"
+    "                 each row in turn, so the part after '#' stays; dorun shows '#' as text);\n"
+    "                 TEXT '-' reads the text from standard input; '--' before a TEXT that\n"
+    "                 starts with '-'\n"
     "  clear          blank the sign\n"
     "  mode N         set display mode N (0..255); the signs accept and ignore it\n"
+    "  ports          list this machine's serial ports: the name to give the plug-in, what the\n"
+    "                 device is, whether it is in use and whether this user may open it\n"
+    "\n"
+    "When OpenLed fails, ledctl looks at the port and says why (no such device, permission denied,\n"
+    "in use and by whom, not a serial device, settings refused); when Write2Led fails, whether the\n"
+    "port went away or the line stalled.\n"
     "\n"
     "Line options (without any of them the plug-in uses its built-in defaults on COM1):\n"
-    "  --port NAME        port: COM1 (on Linux /dev/ttyS0), ttyUSB0, pts/3 or /dev/ttyS0;\n"
+    "  --port NAME        port: COM1 (on Linux /dev/ttyS0), ttyUSB0, pts/3 or /dev/ttyS4;\n"
     "                     at most 9 characters\n"
     "  --baud N           baud rate               (default: the plug-in's reported settings)\n"
     "  --data-bits N      data bits, 5..8\n"
     "  --stop-bits N      1 or 2\n"
     "  --parity WORD      NONE, EVEN or ODD\n"
+    "  Values given are passed to the plug-in as they are; missing ones come from the settings\n"
+    "  the sign reports.\n"
     "\n"
-    "Text options:\n"
+    "Other options:\n"
     "  --raw              pass TEXT's bytes unchanged instead of converting UTF-8 to GBK\n"
-    "  --hex              TEXT is hex bytes, e.g. \"D6 D0 23 41\"\n"
+    "  --hex              TEXT is hex bytes, e.g. \"D6 D0 23 41\" (no 00: the text would end there)\n"
+    "  --trace            the plug-in traces every write and pause (sets LEDSIGN_TRACE=1)\n"
+    "  --json             ports: one JSON object per port\n"
     "  --help             show this help\n"
     "\n"
     "Examples:\n"
+    "  ledctl ports\n"
     "  ledctl ./libbrava.so info\n"
     "  ledctl ./libbrava.so write '欢迎光临#OK' --port pts/3\n"
-    "  ledctl BRAVAX.DLL clear --port COM2 --baud 9600\n"
+    "  ledctl ./libbrava.so write -- '-5 °C' --port ttyUSB0 --trace\n"
+    "  ledctl BRAVAX.DLL clear --port COM12 --baud 9600\n"
     "\n"
     "Exit status: 0 done; 1 the plug-in reported a failure (result printed); 2 usage error;\n"
-    "3 the plug-in could not be loaded or lacks an export.\n";
+    "3 the plug-in could not be loaded or lacks an export; OpenLed failed: 4 no such device,\n"
+    "5 permission denied, 6 in use, 7 not a serial device, 8 settings refused.\n";
 
 struct Options {
     std::string plugin;
@@ -61,9 +92,12 @@ struct Options {
     std::string port;
     long baud = 0, dataBits = 0, stopBits = 0;
     std::string parity;
+    bool hasPort = false, hasBaud = false, hasDataBits = false, hasStopBits = false, hasParity = false;
     bool lineOptions = false;
     bool raw = false;
     bool hex = false;
+    bool trace = false;
+    bool json = false;
 };
 
 int UsageError(const std::string& message) {
@@ -88,8 +122,14 @@ int ParseOptions(const std::vector<std::string>& args, Options& options) {
             std::fputs(kUsageText, stdout);
             return kSuccess;
         }
+        if (arg == "--") {
+            positional.insert(positional.end(), args.begin() + static_cast<long>(i) + 1, args.end());
+            break;
+        }
         if (arg == "--raw") { options.raw = true; continue; }
         if (arg == "--hex") { options.hex = true; continue; }
+        if (arg == "--trace") { options.trace = true; continue; }
+        if (arg == "--json") { options.json = true; continue; }
         const bool takesValue = arg == "--port" || arg == "--baud" || arg == "--data-bits" ||
                                 arg == "--stop-bits" || arg == "--parity";
         if (takesValue) {
@@ -97,18 +137,26 @@ int ParseOptions(const std::vector<std::string>& args, Options& options) {
             const std::string& value = args[++i];
             options.lineOptions = true;
             if (arg == "--port") {
+                if (value.empty()) return UsageError("--port needs a port name (an empty one is never COM1 by default)");
                 options.port = value;
+                options.hasPort = true;
             } else if (arg == "--parity") {
                 options.parity = value;
+                options.hasParity = true;
             } else {
                 long number = 0;
                 if (!ParseNumber(value, number)) return UsageError(arg + " needs a number, not '" + value + "'");
                 (arg == "--baud" ? options.baud : arg == "--data-bits" ? options.dataBits : options.stopBits) = number;
+                (arg == "--baud" ? options.hasBaud : arg == "--data-bits" ? options.hasDataBits : options.hasStopBits) = true;
             }
             continue;
         }
-        if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') return UsageError("unknown option " + arg);
+        if (arg.size() > 1 && arg[0] == '-') return UsageError("unknown option " + arg);
         positional.push_back(arg);
+    }
+    if (positional.size() == 1 && positional[0] == "ports") {
+        options.command = "ports";
+        return -1;
     }
     if (positional.size() < 2) return UsageError("a plug-in and a command are needed");
     options.plugin = positional[0];
@@ -138,19 +186,105 @@ bool ParseHex(const std::string& text, std::string& bytes) {
     return true;
 }
 
-// Settings not given on the command line come from the plug-in's reported defaults.
+// Settings not given on the command line come from the plug-in's reported settings; a value given
+// is passed on as it is, for the plug-in to judge.
 PortSettings BuildSettings(const Options& options, const LEDAtt& attributes) {
     long baud = 2400, dataBits = 8, stopBits = 1;
     char parity[20] = "NONE";
     std::sscanf(attributes.commText, "%ld,%ld,%19[^,],%ld", &baud, &dataBits, parity, &stopBits);
     PortSettings settings{};
-    std::string port = options.port.empty() ? "COM1" : options.port;
+    std::string port = options.hasPort ? options.port : "COM1";
     port.copy(settings.portName, sizeof settings.portName - 1);
-    settings.baudRate = static_cast<int32_t>(options.baud != 0 ? options.baud : baud);
-    settings.dataBits = static_cast<int32_t>(options.dataBits != 0 ? options.dataBits : dataBits);
-    settings.stopBits = static_cast<int32_t>(options.stopBits != 0 ? options.stopBits : stopBits);
-    (options.parity.empty() ? std::string(parity) : options.parity).copy(settings.parityWord, sizeof settings.parityWord - 1);
+    settings.baudRate = static_cast<int32_t>(options.hasBaud ? options.baud : baud);
+    settings.dataBits = static_cast<int32_t>(options.hasDataBits ? options.dataBits : dataBits);
+    settings.stopBits = static_cast<int32_t>(options.hasStopBits ? options.stopBits : stopBits);
+    (options.hasParity ? options.parity : std::string(parity)).copy(settings.parityWord, sizeof settings.parityWord - 1);
     return settings;
+}
+
+void Warn(const std::string& message) { std::fprintf(stderr, "ledctl: warning: %s\n", message.c_str()); }
+
+// The parity words the plug-ins take, and what they read each as; any other word is NONE.
+const char* ParityAsRead(const std::string& word) {
+    static const char* const kWords[][2] = {{"NONE", "NONE"}, {"none", "NONE"}, {"None", "NONE"}, {"EVEN", "EVEN"},
+                                            {"even", "EVEN"}, {"ODD", "ODD"},     {"odd", "ODD"}};
+    for (const auto& entry : kWords) {
+        if (word == entry[0]) return entry[1];
+    }
+    return nullptr;
+}
+
+// The settings as the line will run at them: the low byte of the data bits, the parity word as
+// the plug-ins read it, 2 stop bits or 1.
+std::string SettingsAsRead(const PortSettings& settings) {
+    const char* parity = ParityAsRead(settings.parityWord);
+    return std::to_string(settings.baudRate) + "," + std::to_string(static_cast<uint8_t>(settings.dataBits)) + "," +
+           (parity != nullptr ? parity : "NONE") + "," + (settings.stopBits == 2 ? "2" : "1");
+}
+
+// Values the plug-ins read as something else than they look.
+void WarnAboutSettings(const Options& options) {
+    const bool known = ParityAsRead(options.parity) != nullptr;
+    if (options.hasParity && !known) {
+        Warn("the plug-ins read parity '" + options.parity + "' as NONE (they take NONE, EVEN or ODD, "
+             "all capitals or all small letters; None too)");
+    }
+    if (options.hasStopBits && options.stopBits != 1 && options.stopBits != 2) {
+        Warn("the plug-ins read " + std::to_string(options.stopBits) + " stop bits as 1 (only 2 means two)");
+    }
+}
+
+// The sign model of a plug-in file, known by its file name, or null for a renamed one.
+const SignModel* ModelOfPlugin(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    std::string file = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    for (char& c : file) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const BuiltModel& built : kBuiltModels) {
+        std::string linuxName = std::string("LIB") + built.model->name + ".SO";
+        for (char& c : linuxName) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        std::string windowsName = built.windowsFileName;
+        for (char& c : windowsName) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (file == linuxName || file == windowsName) return built.model;
+    }
+    return nullptr;
+}
+
+// Rows longer than the sign shows, and a one-row sign that keeps only the part after '#'.
+void WarnAboutText(const std::string& text, const LEDAtt& attributes, const SignModel* model) {
+    const bool splits = model == nullptr || model->protocol != SignProtocol::kHeaderFramedOneRow;
+    std::vector<std::string> rows;
+    const size_t hash = text.find('#');
+    if (splits && hash != std::string::npos) {
+        rows = {text.substr(0, hash), text.substr(hash + 1)};
+    } else {
+        rows = {text};
+    }
+    for (size_t index = 0; index < rows.size(); ++index) {
+        size_t single = 0, wide = 0;
+        for (size_t at = 0; at < rows[index].size(); ++at) {
+            const auto byte = static_cast<unsigned char>(rows[index][at]);
+            if (byte >= 0x81 && byte <= 0xFE && at + 1 < rows[index].size()) {
+                ++wide;
+                ++at;
+            } else {
+                ++single;
+            }
+        }
+        // The row's width in sign columns: a double-byte character takes as many as rowChars/rowWideChars.
+        const double used = attributes.rowChars > 0 && attributes.rowWideChars > 0
+                                ? static_cast<double>(single) / attributes.rowChars +
+                                      static_cast<double>(wide) / attributes.rowWideChars
+                                : 0;
+        if (used > 1.0) {
+            Warn("row " + std::to_string(index + 1) + " (" + std::to_string(single) + " single-byte, " +
+                 std::to_string(wide) + " double-byte characters) is longer than the sign shows: " +
+                 std::to_string(attributes.rowChars) + " single-byte or " + std::to_string(attributes.rowWideChars) +
+                 " double-byte characters a row");
+        }
+    }
+    if (attributes.twoRows == 0 && splits && hash != std::string::npos) {
+        Warn("this is a one-row sign: it shows the rows one after the other, so only the part after '#' stays");
+    }
 }
 
 const char* OpenResultText(int32_t result) {
@@ -178,18 +312,109 @@ int ShowInfo(const PluginExports& plugin) {
     return kSuccess;
 }
 
+std::string JsonText(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+int ShowPorts(bool json) {
+    const std::vector<PortEntry> ports = ListPorts();
+    for (const PortEntry& port : ports) {
+        if (json) {
+            std::printf("{\"port\":%s,\"path\":%s,\"description\":%s,\"state\":%s,\"fits\":%s}\n",
+                        JsonText(port.pluginName).c_str(), JsonText(port.path).c_str(),
+                        JsonText(port.description).c_str(), JsonText(port.state).c_str(), port.nameFits ? "true" : "false");
+        } else {
+            std::printf("%-9s  %-14s  %s; %s%s\n", port.pluginName.c_str(), port.path.c_str(), port.description.c_str(),
+                        port.state.c_str(), port.nameFits ? "" : "; the name is longer than the plug-in's 9 characters");
+        }
+    }
+    if (ports.empty() && !json) std::printf("no serial ports found\n");
+    return kSuccess;
+}
+
+// The library to load: a bare file name is taken from the current directory when it is there.
+std::string PluginToLoad(const std::string& plugin) {
+    if (plugin.find_first_of("/\\") != std::string::npos) return plugin;
+    FILE* file = std::fopen(plugin.c_str(), "rb");
+    if (file == nullptr) return plugin;
+    std::fclose(file);
+#if defined(_WIN32)
+    return ".\\" + plugin;
+#else
+    return "./" + plugin;
+#endif
+}
+
+bool EndsWithNoCase(const std::string& text, const std::string& end) {
+    if (text.size() < end.size()) return false;
+    for (size_t index = 0; index < end.size(); ++index) {
+        if (std::tolower(static_cast<unsigned char>(text[text.size() - end.size() + index])) != end[index]) return false;
+    }
+    return true;
+}
+
+std::string LoadFailureText(const std::string& plugin, const std::string& error) {
+#if defined(_WIN32)
+    if (EndsWithNoCase(plugin, ".so")) return plugin + " is a Linux library: on Windows load the DLL (BRAVAX.DLL, ...)";
+#else
+    if (EndsWithNoCase(plugin, ".dll")) {
+        return plugin + " is a Windows DLL: run ledctl.exe under Windows (or Wine) for it; on Linux load libNAME.so";
+    }
+#endif
+    if (plugin.find_first_of("/\\") == std::string::npos) {
+        return error + "\n(no " + plugin + " in the current directory either: give the plug-in's path, e.g. ./" + plugin + ")";
+    }
+    return error;
+}
+
+int OpenFailureExit(OpenFailure reason) {
+    switch (reason) {
+        case OpenFailure::kNoDevice: return kNoDevice;
+        case OpenFailure::kPermission: return kPermission;
+        case OpenFailure::kInUse: return kInUse;
+        case OpenFailure::kNotSerial: return kNotSerial;
+        case OpenFailure::kRefused: return kSettingsRefused;
+        case OpenFailure::kOther: break;
+    }
+    return kSignFailure;
+}
+
+bool ReadStandardInput(std::string& text) {
+    char buffer[4096];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;) text.append(buffer, got);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return std::ferror(stdin) == 0;
+}
+
+long ElapsedMs(const std::chrono::steady_clock::time_point& start) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+}
+
 int Run(const std::vector<std::string>& args) {
     Options options;
     const int parsed = ParseOptions(args, options);
     if (parsed >= 0) return parsed;
+    if (options.command == "ports") return ShowPorts(options.json);
 
     std::string text;
     if (options.command == "write") {
+        std::string argument = options.argument;
+        if (argument == "-") {
+            argument.clear();
+            if (!ReadStandardInput(argument)) return UsageError("cannot read the text from standard input");
+        }
         if (options.hex) {
-            if (!ParseHex(options.argument, text)) return UsageError("--hex text must be pairs of hex digits");
+            if (!ParseHex(argument, text)) return UsageError("--hex text must be pairs of hex digits");
+            if (text.find('\0') != std::string::npos) return UsageError("--hex bytes hold 00: the text would end there");
         } else if (options.raw) {
-            text = options.argument;
-        } else if (!Utf8ToGbk(options.argument, text)) {
+            text = argument;
+        } else if (!Utf8ToGbk(argument, text)) {
             return UsageError("the text is not UTF-8 or has characters GBK cannot show (use --raw or --hex)");
         }
     }
@@ -198,31 +423,64 @@ int Run(const std::vector<std::string>& args) {
         return UsageError("mode needs a number 0..255");
     }
 
+    if (options.trace) {
+#if defined(_WIN32)
+        SetEnvironmentVariableA("LEDSIGN_TRACE", "1");
+#else
+        setenv("LEDSIGN_TRACE", "1", 1);
+#endif
+    }
     PluginLibrary library;
     std::string error;
-    if (!library.Load(options.plugin, error)) {
-        std::fprintf(stderr, "ledctl: %s\n", error.c_str());
+    if (!library.Load(PluginToLoad(options.plugin), error)) {
+        std::fprintf(stderr, "ledctl: %s\n", LoadFailureText(options.plugin, error).c_str());
         return kLoadFailure;
     }
     const PluginExports& plugin = library.Exports();
     if (options.command == "info") return ShowInfo(plugin);
 
+    LEDAtt attributes{};
+    plugin.GetLEDAtt(&attributes);
+    const SignModel* model = ModelOfPlugin(options.plugin);
+    const PortSettings settings = BuildSettings(options, attributes);
+    char used[64];
+    std::snprintf(used, sizeof used, "%d,%d,%s,%d", settings.baudRate, settings.dataBits, settings.parityWord,
+                  settings.stopBits);
     if (options.lineOptions) {
-        LEDAtt attributes{};
-        plugin.GetLEDAtt(&attributes);
-        const PortSettings settings = BuildSettings(options, attributes);
-        std::printf("InitLed: %s %d,%d,%s,%d\n", settings.portName, settings.baudRate, settings.dataBits,
-                    settings.parityWord, settings.stopBits);
+        WarnAboutSettings(options);
+        std::printf("InitLed: %s %s\n", settings.portName, used);
         plugin.InitLed(&settings);
     } else {
         std::printf("InitLed: plug-in defaults (COM1)\n");
         plugin.InitLed(nullptr);
     }
+    // What the line really runs at: a sign with fixed settings ignores the record; without a record
+    // the plug-in's built-in defaults apply, which need not be what the sign reports.
+    std::string line = options.lineOptions ? SettingsAsRead(settings) : "";
+    if (model != nullptr && (model->identity.fixedLineSettings || !options.lineOptions)) {
+        std::snprintf(used, sizeof used, "%d,8,NONE,1", model->identity.defaultBaudRate);
+        line = used;
+        std::printf("  the plug-in %s: %s\n",
+                    model->identity.fixedLineSettings ? "always uses" : "uses its built-in defaults", used);
+    }
+    if (!line.empty() && line != attributes.commText) {
+        Warn("the line runs at " + line + " but the sign reports " + attributes.commText +
+             ": a sign that listens there shows nothing or garbage");
+    }
+    if (options.command == "write") WarnAboutText(text, attributes, model);
+
     const int32_t opened = plugin.OpenLed();
     std::printf("OpenLed: %d (%s)\n", opened, OpenResultText(opened));
-    if (opened != 1) return kSignFailure;
+    if (opened != 1) {
+        PortSettings tried = settings;
+        if (!options.lineOptions) std::strcpy(tried.portName, "COM1");
+        const OpenDiagnosis why = ExplainOpenFailure(tried, opened);
+        std::fprintf(stderr, "ledctl: %s\n", why.text.c_str());
+        return OpenFailureExit(why.reason);
+    }
 
     int32_t result = 1;
+    const auto start = std::chrono::steady_clock::now();
     if (options.command == "write") {
         result = plugin.Write2Led(text.c_str());
         std::printf("Write2Led: %d (%zu bytes)\n", result, text.size());
@@ -233,6 +491,7 @@ int Run(const std::vector<std::string>& args) {
         plugin.SetShowMode(static_cast<unsigned char>(mode));
         std::printf("SetShowMode: %ld\n", mode);
     }
+    if (result <= 0) std::fprintf(stderr, "ledctl: %s\n", ExplainWriteFailure(settings, ElapsedMs(start)).c_str());
     plugin.CloseLed();
     std::printf("CloseLed: done\n");
     return result > 0 ? kSuccess : kSignFailure;

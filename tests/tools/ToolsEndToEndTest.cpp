@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "Pty.h"
 #include "SignCases.h"
 
 namespace ledsign::test {
@@ -103,8 +105,12 @@ struct Result {
     std::string output;
 };
 
+// Runs ledctl with the arguments; a first argument "--as-nobody" runs it as user and group nobody.
 Result RunLedctl(std::vector<std::string> args) {
+    const bool asNobody = !args.empty() && args[0] == "--as-nobody";
+    if (asNobody) args.erase(args.begin());
     args.insert(args.begin(), LEDCTL_PATH);
+    if (asNobody) args.insert(args.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
     Child ledctl(args, true);
     Result result;
     result.status = ledctl.Finish(20000, result.output);
@@ -178,13 +184,26 @@ TEST(ToolsEndToEnd, LedctlReportsWhatWentWrong) {
         const char* name;
         std::vector<std::string> args;
         int status;
-        const char* message;
+        std::string message;
     };
+    // A pty held by this process with the lock the plug-ins take: in use; and one that is free.
+    Pty pty;
+    Pty free;
+    const int holder = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
     const Case cases[] = {
         {"info", {PluginPath("elvane"), "info"}, 0, "vendor:         \xE4\xB8\x8A\xE6\xB5\xB7"},
         {"missing export", {"/lib/x86_64-linux-gnu/libm.so.6", "info"}, 3, "does not export InitLed"},
         {"not a library", {"/nonexistent/libnone.so", "info"}, 3, "libnone.so"},
-        {"port that is not there", {PluginPath("brava"), "clear", "--port", "ttyNONE9"}, 1, "OpenLed: -1"},
+        {"port that is not there", {PluginPath("brava"), "clear", "--port", "ttyNONE9"}, 4, "no such device: /dev/ttyNONE9"},
+        {"not a serial device", {PluginPath("brava"), "clear", "--port", "/dev/null"}, 7, "not a serial device"},
+        {"speed refused", {PluginPath("brava"), "clear", "--port", free.PortName(), "--baud", "12345"}, 8, "speed was refused"},
+        {"in use", {PluginPath("brava"), "clear", "--port", pty.PortName()}, 6, "in use: " + pty.SlavePath() + " is held by " + std::to_string(getpid())},
+        {"permission denied", {"--as-nobody", PluginPath("brava"), "clear", "--port", pty.PortName()}, 5, "permission denied: " + pty.SlavePath() + " belongs to group "},
+        {"empty port name", {PluginPath("brava"), "clear", "--port", ""}, 2, "--port needs a port name"},
+        {"hex holding 00", {PluginPath("brava"), "write", "41 00 42", "--hex"}, 2, "00"},
+        {"DLL on Linux", {"BRAVAX.DLL", "info"}, 3, "Windows DLL"},
+        {"bare name not here", {"libbrava.so", "info"}, 3, "give the plug-in's path"},
         {"unknown command", {PluginPath("brava"), "blink"}, 2, "unknown command"},
         {"mode out of range", {PluginPath("brava"), "mode", "256"}, 2, "0..255"},
         {"text GBK cannot show", {PluginPath("brava"), "write", "\xF0\x9F\x98\x80"}, 2, "GBK"},
@@ -200,6 +219,28 @@ TEST(ToolsEndToEnd, LedctlReportsWhatWentWrong) {
         EXPECT_EQ(result.status, c.status) << result.output;
         EXPECT_NE(result.output.find(c.message), std::string::npos) << result.output;
     }
+    close(holder);
+}
+
+// Values given are passed on as they are: text that starts with '-' after '--', text from standard
+// input, and settings the plug-ins read otherwise are warned about.
+TEST(ToolsEndToEnd, LedctlPassesWhatItIsGivenAndWarnsWhatTheSignWillNotShow) {
+    const std::string plugin = PluginPath(kSignCases[0].sign);
+    Pty pty;
+    pty.HoldSlave();
+    Result result = RunLedctl({plugin, "write", "--port", pty.PortName(), "--baud", "2400", "--", "-5"});
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("Write2Led: 1 (2 bytes)"), std::string::npos) << result.output;
+    Child piped({"/bin/sh", "-c", "printf 'AB' | " + std::string(LEDCTL_PATH) + " " + plugin + " write - --port " +
+                                      pty.PortName() + " --parity Even --stop-bits 3"},
+                true);
+    std::string output;
+    EXPECT_EQ(piped.Finish(20000, output), 0) << output;
+    EXPECT_NE(output.find("Write2Led: 1 (2 bytes)"), std::string::npos) << output;
+    EXPECT_NE(output.find("parity 'Even' as NONE"), std::string::npos) << output;
+    EXPECT_NE(output.find("3 stop bits as 1"), std::string::npos) << output;
+    result = RunLedctl({plugin, "write", std::string(40, 'W'), "--port", pty.PortName()});
+    EXPECT_NE(result.output.find("row 1 (40 single-byte"), std::string::npos) << result.output;
 }
 
 }  // namespace

@@ -1,0 +1,352 @@
+#include "tools/PortCheck.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "serial/PosixLine.h"
+#endif
+
+namespace ledsign::tools {
+
+#if !defined(_WIN32)
+namespace {
+
+std::string ReadFirstLine(const std::string& path) {
+    FILE* file = std::fopen(path.c_str(), "r");
+    if (file == nullptr) return {};
+    char line[256] = {};
+    if (std::fgets(line, sizeof line, file) == nullptr) line[0] = '\0';
+    std::fclose(file);
+    std::string text = line;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+}  // namespace
+#endif
+
+#if defined(_WIN32)
+
+namespace {
+
+std::string WindowsError(DWORD code) {
+    char text[256] = {};
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                        text, sizeof text, nullptr);
+    std::string message = length > 0 ? std::string(text, length) : "error " + std::to_string(code);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+        message.pop_back();
+    }
+    return message + " (error " + std::to_string(code) + ")";
+}
+
+std::string DeviceName(const std::string& portName) {
+    return portName.find('\\') == std::string::npos ? "\\\\.\\" + portName : portName;
+}
+
+// Opens the port as the plug-ins do; the handle or INVALID_HANDLE_VALUE with the error.
+HANDLE OpenLikeThePlugins(const std::string& portName, DWORD& error) {
+    const HANDLE handle = CreateFileA(DeviceName(portName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    error = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    return handle;
+}
+
+}  // namespace
+
+std::vector<PortEntry> ListPorts() {
+    std::vector<PortEntry> ports;
+    // The names the system keeps, for the description.
+    std::string known;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        for (DWORD index = 0;; ++index) {
+            char name[256];
+            BYTE value[64];
+            DWORD nameSize = sizeof name, valueSize = sizeof value - 1, type = 0;
+            if (RegEnumValueA(key, index, name, &nameSize, nullptr, &type, value, &valueSize) != ERROR_SUCCESS) break;
+            value[valueSize] = 0;
+            known += std::string(reinterpret_cast<char*>(value)) + "=" + name + ";";
+        }
+        RegCloseKey(key);
+    }
+    for (int number = 1; number <= 256; ++number) {
+        const std::string name = "COM" + std::to_string(number);
+        char target[512] = {};
+        const bool listed = QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
+        DWORD error = 0;
+        const HANDLE handle = OpenLikeThePlugins(name, error);
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+        const bool answers = handle != INVALID_HANDLE_VALUE || error == ERROR_ACCESS_DENIED;
+        if (!answers && !listed) continue;
+        PortEntry entry{name, DeviceName(name), {}, {}, true};
+        const size_t at = known.find(name + "=");
+        if (listed) entry.description = std::string("device ") + target;
+        if (at != std::string::npos) {
+            const size_t end = known.find(';', at);
+            entry.description += (entry.description.empty() ? "" : ", ") + std::string("system list: ") +
+                                 known.substr(at + name.size() + 1, end - at - name.size() - 1);
+        }
+        if (entry.description.empty()) entry.description = "answers an open, listed nowhere";
+        entry.state = handle != INVALID_HANDLE_VALUE ? "free" : error == ERROR_ACCESS_DENIED ? "in use" : "absent";
+        ports.push_back(entry);
+    }
+    return ports;
+}
+
+OpenDiagnosis ExplainOpenFailure(const PortSettings& settings, int32_t result) {
+    const std::string port = settings.portName;
+    if (port.empty()) return {OpenFailure::kNoDevice, "no port name was given"};
+    DWORD error = 0;
+    const HANDLE handle = OpenLikeThePlugins(port, error);
+    if (handle == INVALID_HANDLE_VALUE) {
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return {OpenFailure::kNoDevice, "no such device: " + port + " does not exist here (" + WindowsError(error) +
+                                                "). Next: `ledctl ports` lists the COM ports of this machine."};
+        }
+        if (error == ERROR_ACCESS_DENIED) {
+            return {OpenFailure::kInUse, "in use: another program holds " + port + " (" + WindowsError(error) +
+                                             "). Next: close that program, then try again."};
+        }
+        return {OpenFailure::kOther, "cannot open " + port + ": " + WindowsError(error) + "."};
+    }
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    const bool serial = GetCommState(handle, &dcb) != 0;
+    CloseHandle(handle);
+    if (!serial) return {OpenFailure::kNotSerial, "not a serial device: " + port + " opens but is no COM port."};
+    if (result == -2) {
+        return {OpenFailure::kRefused, "the port refused the line settings (speed " + std::to_string(settings.baudRate) +
+                                           ", data bits " + std::to_string(settings.dataBits) +
+                                           "). Next: use the settings the sign reports (`ledctl PLUGIN info`)."};
+    }
+    return {OpenFailure::kOther, port + " opens now: it was busy for a moment, or the open failed for a reason that has passed."};
+}
+
+std::string ExplainWriteFailure(const PortSettings& settings, long tookMs) {
+    DWORD error = 0;
+    const HANDLE handle = OpenLikeThePlugins(settings.portName, error);
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        return "the port went away: " + std::string(settings.portName) + " no longer exists (adapter unplugged?).";
+    }
+    if (tookMs >= 1900) {
+        return "the line stalled: the bytes were not taken within the write's deadline (flow control held off, "
+               "the far side not reading, or a wedged adapter).";
+    }
+    return "the port failed the write at once: the line hung up or the device reported an error.";
+}
+
+#else
+
+namespace {
+
+std::string DevicePath(const std::string& portName) {
+    char path[PATH_MAX];
+    return ResolveDevicePath(portName.c_str(), path, sizeof path) ? std::string(path) : std::string();
+}
+
+std::string Canonical(const std::string& path) {
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+}
+
+// The processes that hold the device open, as "1234 (name)", from /proc.
+std::string Holders(const std::string& path) {
+    const std::string device = Canonical(path);
+    std::string holders;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) return holders;
+    for (dirent* process; (process = readdir(proc)) != nullptr;) {
+        const std::string pid = process->d_name;
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string fdDirectory = "/proc/" + pid + "/fd";
+        DIR* fds = opendir(fdDirectory.c_str());
+        if (fds == nullptr) continue;
+        for (dirent* fd; (fd = readdir(fds)) != nullptr;) {
+            char target[PATH_MAX];
+            const ssize_t length = readlink((fdDirectory + "/" + fd->d_name).c_str(), target, sizeof target - 1);
+            if (length <= 0) continue;
+            target[length] = '\0';
+            if (device == target) {
+                if (!holders.empty()) holders += ", ";
+                holders += pid + " (" + ReadFirstLine("/proc/" + pid + "/comm") + ")";
+                break;
+            }
+        }
+        closedir(fds);
+    }
+    closedir(proc);
+    return holders;
+}
+
+bool InGroup(gid_t group) {
+    if (getegid() == group) return true;
+    gid_t groups[256];
+    const int count = getgroups(256, groups);
+    for (int index = 0; index < count; ++index) {
+        if (groups[index] == group) return true;
+    }
+    return false;
+}
+
+std::string GroupName(gid_t group) {
+    const struct group* entry = getgrgid(group);
+    return entry != nullptr ? entry->gr_name : std::to_string(group);
+}
+
+std::string AccessState(const std::string& path) {
+    if (access(path.c_str(), R_OK | W_OK) != 0) return "no access for this user";
+    const std::string holders = Holders(path);
+    return holders.empty() ? "free" : "in use by " + holders;
+}
+
+// The USB vendor:product and serial number of the device behind a tty, when it has them.
+std::string UsbDescription(const std::string& sysDevice) {
+    std::string directory = Canonical(sysDevice);
+    for (int depth = 0; depth < 6 && directory.size() > 1; ++depth) {
+        const std::string vendor = ReadFirstLine(directory + "/idVendor");
+        if (!vendor.empty()) {
+            std::string text = "USB " + vendor + ":" + ReadFirstLine(directory + "/idProduct");
+            const std::string product = ReadFirstLine(directory + "/product");
+            const std::string serial = ReadFirstLine(directory + "/serial");
+            if (!product.empty()) text += " " + product;
+            if (!serial.empty()) text += ", serial " + serial;
+            return text;
+        }
+        directory = directory.substr(0, directory.rfind('/'));
+    }
+    return {};
+}
+
+// The /dev/serial/by-id names that lead to the device.
+std::string ByIdNames(const std::string& device) {
+    std::string names;
+    DIR* byId = opendir("/dev/serial/by-id");
+    if (byId == nullptr) return names;
+    for (dirent* link; (link = readdir(byId)) != nullptr;) {
+        if (link->d_name[0] == '.') continue;
+        const std::string path = std::string("/dev/serial/by-id/") + link->d_name;
+        if (Canonical(path) == device) names += (names.empty() ? "" : ", ") + path;
+    }
+    closedir(byId);
+    return names;
+}
+
+}  // namespace
+
+std::vector<PortEntry> ListPorts() {
+    std::vector<PortEntry> ports;
+    DIR* ttys = opendir("/sys/class/tty");
+    if (ttys == nullptr) return ports;
+    std::vector<std::string> names;
+    for (dirent* tty; (tty = readdir(ttys)) != nullptr;) names.push_back(tty->d_name);
+    closedir(ttys);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const std::string sys = "/sys/class/tty/" + name;
+        struct stat status {};
+        if (name[0] == '.' || lstat((sys + "/device").c_str(), &status) != 0) continue;  // no device behind it
+        const bool uart = name.rfind("ttyS", 0) == 0;
+        // A ttyS without a UART behind it reports type 0 (unknown).
+        if (uart && ReadFirstLine(sys + "/type") == "0") continue;
+        PortEntry entry;
+        entry.path = "/dev/" + name;
+        entry.pluginName = name;
+        if (uart) entry.pluginName = "COM" + std::to_string(std::atoi(name.c_str() + 4) + 1);
+        entry.nameFits = entry.pluginName.size() <= 9;
+        const std::string driver = Canonical(sys + "/device/driver");
+        entry.description = driver.substr(driver.rfind('/') + 1);
+        const std::string usb = UsbDescription(sys + "/device");
+        if (!usb.empty()) entry.description += ", " + usb;
+        const std::string byId = ByIdNames(entry.path);
+        if (!byId.empty()) entry.description += ", " + byId + " (too long for the plug-in: give " + entry.pluginName + ")";
+        entry.state = AccessState(entry.path);
+        ports.push_back(entry);
+    }
+    return ports;
+}
+
+OpenDiagnosis ExplainOpenFailure(const PortSettings& settings, int32_t result) {
+    const std::string port = settings.portName;
+    const std::string path = DevicePath(port);
+    if (path.empty()) return {OpenFailure::kNoDevice, "no port name was given"};
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) {
+        return {OpenFailure::kNoDevice, "no such device: " + path + " does not exist (the plug-in reads '" + port +
+                                            "' as " + path + "). Next: `ledctl ports` lists the serial ports of this machine."};
+    }
+    if (!S_ISCHR(status.st_mode)) return {OpenFailure::kNotSerial, "not a serial device: " + path + " is not a character device."};
+    if (access(path.c_str(), R_OK | W_OK) != 0) {
+        const std::string group = GroupName(status.st_gid);
+        if (!InGroup(status.st_gid)) {
+            return {OpenFailure::kPermission, "permission denied: " + path + " belongs to group " + group +
+                                                  " and this user is not in it. Next: sudo usermod -aG " + group +
+                                                  " $USER, then log in again."};
+        }
+        return {OpenFailure::kPermission, "permission denied: this user may not read and write " + path + "."};
+    }
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == EBUSY) return {OpenFailure::kInUse, "in use: " + path + " is held exclusively by " + Holders(path) + "."};
+        return {OpenFailure::kOther, "cannot open " + path + ": " + std::strerror(errno) + "."};
+    }
+    const bool terminal = isatty(fd) != 0;
+    const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
+    close(fd);
+    if (!terminal) return {OpenFailure::kNotSerial, "not a serial device: " + path + " is no terminal device."};
+    if (held) {
+        const std::string holders = Holders(path);
+        return {OpenFailure::kInUse, "in use: " + path + " is held by " +
+                                         (holders.empty() ? std::string("another program") : holders) +
+                                         ". Next: close that program, then try again."};
+    }
+    if (result == -2) {
+        speed_t speed = 0;
+        const int dataBits = static_cast<uint8_t>(settings.dataBits);
+        if (settings.baudRate <= 0 || !BaudConstant(settings.baudRate, &speed)) {
+            return {OpenFailure::kRefused, "the speed was refused: " + std::to_string(settings.baudRate) +
+                                               " baud is not a rate the serial driver has. Next: use the sign's rate "
+                                               "(`ledctl PLUGIN info`)."};
+        }
+        if (dataBits < 5 || dataBits > 8) {
+            return {OpenFailure::kRefused,
+                    "the framing was refused: the line takes 5 to 8 data bits, not " + std::to_string(settings.dataBits) + "."};
+        }
+        return {OpenFailure::kRefused,
+                "the device refused the speed or framing. Next: use the settings the sign reports (`ledctl PLUGIN info`)."};
+    }
+    return {OpenFailure::kOther, path + " opens now: it was busy for a moment."};
+}
+
+std::string ExplainWriteFailure(const PortSettings& settings, long tookMs) {
+    const std::string path = DevicePath(settings.portName);
+    struct stat status {};
+    if (path.empty() || stat(path.c_str(), &status) != 0) {
+        return "the port went away: " + path + " no longer exists (adapter unplugged?).";
+    }
+    if (tookMs >= 1900) {
+        return "the line stalled: the bytes were not taken within the write's deadline (flow control held off, "
+               "the far side not reading, or a wedged adapter).";
+    }
+    return "the line hung up or reported an error at once (the far side of a bridge or virtual port went away?).";
+}
+
+#endif
+
+}  // namespace ledsign::tools

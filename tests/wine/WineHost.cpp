@@ -79,6 +79,19 @@ ComPort::~ComPort() {
 
 WineHost::WineHost(const std::string& dllName, const std::vector<std::string>& steps,
                    const std::vector<std::string>& extraEnvironment) {
+    std::vector<std::string> args = {"wine", WineSetup::HostExe(),
+                                     WineSetup::WindowsPath(WineSetup::WindowsBuildDir() + "/" + dllName)};
+    args.insert(args.end(), steps.begin(), steps.end());
+    Start(args, extraEnvironment);
+}
+
+WineHost::WineHost(const Program& program) {
+    std::vector<std::string> args = {"wine", WineSetup::WindowsBuildDir() + "/" + program.path};
+    args.insert(args.end(), program.arguments.begin(), program.arguments.end());
+    Start(args, {});
+}
+
+void WineHost::Start(std::vector<std::string> args, const std::vector<std::string>& extraEnvironment) {
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
         throw std::runtime_error("no pipes");
@@ -87,9 +100,6 @@ WineHost::WineHost(const std::string& dllName, const std::vector<std::string>& s
     fcntl(err[1], F_SETPIPE_SZ, 4096);
     errorFiller_ = open(("/proc/self/fd/" + std::to_string(err[1])).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
 
-    std::vector<std::string> args = {"wine", WineSetup::HostExe(),
-                                     WineSetup::WindowsPath(WineSetup::WindowsBuildDir() + "/" + dllName)};
-    args.insert(args.end(), steps.begin(), steps.end());
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(&arg[0]);
     argv.push_back(nullptr);

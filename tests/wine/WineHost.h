@@ -55,6 +55,12 @@ public:
     // Starts `wine winhost.exe DLL STEP...`, with `environment` ("NAME=value") added to its own.
     WineHost(const std::string& dllName, const std::vector<std::string>& steps,
              const std::vector<std::string>& environment = {});
+    // Starts `wine PROGRAM ARGUMENT...` for another program of the Windows build, e.g. tools/ledctl.exe.
+    struct Program {
+        std::string path;  // under the Windows build directory
+        std::vector<std::string> arguments;
+    };
+    explicit WineHost(const Program& program);
     ~WineHost();
     WineHost(const WineHost&) = delete;
     WineHost& operator=(const WineHost&) = delete;
@@ -77,6 +83,7 @@ public:
     std::vector<std::string> TraceLines() const;
 
 private:
+    void Start(std::vector<std::string> args, const std::vector<std::string>& extraEnvironment);
     void ReadLoop();
     void Drain(int fd, std::string& pending, std::vector<Line>& lines);
 

@@ -311,6 +311,31 @@ TEST_P(WineDll, OpensComPortsAboveNineByPlainAndDeviceNames) {
     }
 }
 
+// ledctl.exe finds a COM port that only answers an open (Wine lists a pty-mapped port nowhere)
+// and says why an open failed.
+TEST(WineTools, LedctlListsThePortsAndExplainsAFailedOpen) {
+    if (!WineSetup::WineInstalled()) {
+        if (WineSetup::MustRun()) FAIL() << "wine is not installed; CI runs the Windows tools under Wine";
+        GTEST_SKIP() << "wine is not installed";
+    }
+    const SignCase& c = kSignCases[0];
+    Pty pty;
+    pty.HoldSlave();
+    ComPort port(pty, 12);
+    ASSERT_TRUE(port.Mapped());
+    WineHost ports(WineHost::Program{"tools/ledctl.exe", {"ports"}});
+    EXPECT_EQ(ports.Finish(), 0);
+    bool listed = false;
+    for (const std::string& line : ports.Output()) listed |= line.rfind("COM12 ", 0) == 0 && line.find("free") != std::string::npos;
+    EXPECT_TRUE(listed) << ::testing::PrintToString(ports.Output());
+    WineHost missing(WineHost::Program{"tools/ledctl.exe", {WineSetup::WindowsPath(WineSetup::WindowsBuildDir() + "/" + c.dll),
+                                                           "clear", "--port", "COM98"}});
+    EXPECT_EQ(missing.Finish(), 4);
+    bool explained = false;
+    for (const Line& line : missing.Errors()) explained |= line.text.find("no such device: COM98") != std::string::npos;
+    EXPECT_TRUE(explained);
+}
+
 INSTANTIATE_TEST_SUITE_P(Dlls, WineDll, ::testing::ValuesIn(kSignCases), SignCaseName<::testing::TestParamInfo<SignCase>>);
 
 }  // namespace

@@ -154,13 +154,15 @@ DotBitmap RenderSign(const SignGeometry& geometry, const std::vector<std::u32str
     return bitmap;
 }
 
-std::string DrawForTerminal(const DotBitmap& bitmap) {
+std::string DrawForTerminal(const DotBitmap& bitmap, int columns) {
+    // The frame takes two columns.
+    const int shown = columns > 2 && bitmap.Width() + 2 > columns ? columns - 2 : bitmap.Width();
     std::string border;
-    for (int x = 0; x < bitmap.Width(); ++x) border += "\u2500";
+    for (int x = 0; x < shown; ++x) border += "\u2500";
     std::string picture = "\u250C" + border + "\u2510\n";
     for (int y = 0; y < bitmap.Height(); y += 2) {
         picture += "\u2502";
-        for (int x = 0; x < bitmap.Width(); ++x) {
+        for (int x = 0; x < shown; ++x) {
             const bool top = bitmap.At(x, y);
             const bool bottom = y + 1 < bitmap.Height() && bitmap.At(x, y + 1);
             picture += top && bottom ? "\u2588" : top ? "\u2580" : bottom ? "\u2584" : " ";
@@ -168,6 +170,10 @@ std::string DrawForTerminal(const DotBitmap& bitmap) {
         picture += "\u2502\n";
     }
     picture += "\u2514" + border + "\u2518\n";
+    if (shown < bitmap.Width()) {
+        picture += "(cut to the terminal's " + std::to_string(columns) + " columns: " + std::to_string(shown) + " of " +
+                   std::to_string(bitmap.Width()) + " dots shown)\n";
+    }
     return picture;
 }
 

@@ -59,7 +59,9 @@ std::u32string DecodeUtf8(const std::string& text);
 DotBitmap RenderSign(const SignGeometry& geometry, const std::vector<std::u32string>& rows, const HexFont& font);
 
 // The picture for a terminal: two dot rows per text line with half-block characters, in a frame.
-std::string DrawForTerminal(const DotBitmap& bitmap);
+// With `columns` above 0, a picture wider than that many terminal columns is cut at its right
+// edge, and a line under it says so.
+std::string DrawForTerminal(const DotBitmap& bitmap, int columns = 0);
 
 // The picture as RGB pixels: each dot a lit or dark LED of `dotPixels` square with a gap.
 std::vector<uint8_t> PaintLeds(const DotBitmap& bitmap, int dotPixels, uint32_t& width, uint32_t& height);

@@ -130,7 +130,7 @@ void SignDecoder::Step(uint8_t byte, std::vector<SignEvent>& events) {
             }
             frame_ += static_cast<char>(byte);
             if (frame_.size() == sizeof kHeaderFramedClear) {
-                events.push_back({SignEvent::kClear, 0, {}, {}, {}, frameOffset_});
+                events.push_back({SignEvent::kClear, 0, {}, frame_, {}, frameOffset_});
                 frame_.clear();
                 state_ = State::kIdle;
             }
@@ -226,7 +226,7 @@ void SignDecoder::ReportGarbage(std::vector<SignEvent>& events) {
 
 void SignDecoder::EmitRow(int row, std::vector<SignEvent>& events) {
     const size_t textStart = headerFramed_ ? kHeaderSize : 3;
-    events.push_back({SignEvent::kRow, row, frame_.substr(textStart), {}, {}, frameOffset_});
+    events.push_back({SignEvent::kRow, row, frame_.substr(textStart), frame_, {}, frameOffset_});
     frame_.clear();
     state_ = State::kIdle;
 }

@@ -26,7 +26,7 @@ struct SignEvent {
     Kind kind;
     int row;             // kRow
     std::string text;    // kRow: the row's bytes as they arrived (GBK)
-    std::string bytes;   // kMalformed: the offending bytes
+    std::string bytes;   // the frame's bytes as they arrived (kMalformed: the offending bytes)
     std::string reason;  // kMalformed
     uint64_t offset;     // position on the line of the event's first byte
 };

@@ -4,6 +4,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/time.h>
@@ -21,6 +23,7 @@
 #include "tools/DotMatrix.h"
 #include "tools/Hex.h"
 #include "tools/PngWriter.h"
+#include "serial/PosixLine.h"
 #include "signs/AllModels.h"
 #include "tools/SignDecoder.h"
 #include "tools/TextCodec.h"
@@ -35,8 +38,14 @@ const char kUsageText[] =
     "sign protocol of MODEL and shows the sign's rows each time they change, with a timestamp.\n"
     "\n"
     "  --model MODEL     %s\n"
-    "  --link PATH       also make PATH a symlink to the new pseudo-terminal (removed at exit)\n"
+    "  --link PATH       also make PATH a symlink to the new pseudo-terminal (removed at exit);\n"
+    "                    only a symlink is ever replaced there\n"
     "  --device PATH     listen on an existing serial device instead of a new pseudo-terminal\n"
+    "  --baud N, --stop-bits N, --data-bits N, --parity WORD\n"
+    "                    the settings this sign listens at (default: the model's reported ones);\n"
+    "                    with --device they are also applied to the device\n"
+    "  --hex             print every burst of bytes in hex with the time since the previous one,\n"
+    "                    before decoding\n"
     "  --json            print one JSON object per line for each event, and no pictures\n"
     "  --png PATH        after each change, write the sign's picture to PATH as a PNG image\n"
     "  --dot-pixels N    size of one LED in the PNG, in pixels (default 4)\n"
@@ -51,6 +60,12 @@ const char kUsageText[] =
     "It first prints the port to give the plug-in (\"port: pts/N\"; with --json an object with\n"
     "\"event\":\"port\"), then one entry per event: a row set, the sign cleared, or malformed bytes\n"
     "with the reason. Sign geometry:%s.\n"
+    "\n"
+    "At each frame it checks the line: the speed and stop bits the port runs at (a pty keeps those;\n"
+    "data bits and parity cannot be seen on a pty) against what this sign listens at, and the time\n"
+    "since the previous frame against what the sign needs (100 ms between a two-row sign's rows,\n"
+    "200 ms between a one-row header-framed sign's texts; an ESC-line sign's 1 ms is below what a\n"
+    "pty's arrival times show, so it is not checked). Either is reported when it is wrong.\n"
     "\n"
     "Example:\n"
     "  signemu --model brava --link /tmp/sign &\n"
@@ -81,6 +96,9 @@ struct Options {
     long idleExitMs = 0;
     bool json = false;
     bool picture = true;
+    bool hex = false;
+    long baud = 0, stopBits = 0, dataBits = 0;
+    std::string parity;
 };
 
 volatile sig_atomic_t stopRequested = 0;
@@ -111,6 +129,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
             options.json = true;
         } else if (arg == "--no-picture") {
             options.picture = false;
+        } else if (arg == "--hex") {
+            options.hex = true;
         } else if (!hasValue) {
             return Fail("unknown or incomplete option " + arg + " (signemu --help shows the options)");
         } else if (arg == "--model") {
@@ -124,6 +144,11 @@ int ParseOptions(int argc, char** argv, Options& options) {
             options.png = argv[++i];
         } else if (arg == "--font") {
             options.font = argv[++i];
+        } else if (arg == "--parity") {
+            options.parity = argv[++i];
+        } else if (arg == "--baud" || arg == "--stop-bits" || arg == "--data-bits") {
+            if (!ParseCount(argv[++i], number) || number == 0) return Fail(arg + " needs a number above 0");
+            (arg == "--baud" ? options.baud : arg == "--stop-bits" ? options.stopBits : options.dataBits) = number;
         } else if (arg == "--dot-pixels" || arg == "--gap" || arg == "--idle-exit") {
             if (!ParseCount(argv[++i], number)) return Fail(arg + " needs a number of 0 or more");
             if (arg == "--dot-pixels") {
@@ -171,14 +196,71 @@ std::string WallClock() {
     return text;
 }
 
+// What the line must run at for this sign: the model's reported settings, or the options.
+struct ListenAt {
+    long baud;
+    long stopBits;
+};
+
+ListenAt ExpectedLine(const Options& options) {
+    long baud = 0, dataBits = 0, stopBits = 0;
+    char parity[20] = {};
+    std::sscanf(options.model->identity.commText, "%ld,%ld,%19[^,],%ld", &baud, &dataBits, parity, &stopBits);
+    return {options.baud != 0 ? options.baud : baud, options.stopBits != 0 ? options.stopBits : stopBits};
+}
+
+// The baud rate of a termios speed constant, or 0.
+long BaudOf(speed_t speed) {
+    static const long kRates[] = {50,    75,    110,   134,    150,    200,    300,    600,    1200,    1800,   2400, 4800,
+                                  9600, 19200, 38400, 57600, 115200, 230400, 460800, 500000, 576000, 921600, 1000000};
+    for (const long rate : kRates) {
+        speed_t constant = 0;
+        if (BaudConstant(static_cast<int32_t>(rate), &constant) && constant == speed) return rate;
+    }
+    return 0;
+}
+
+// Control bytes shown as \xNN, never sent raw to the terminal.
+std::string Printable(const std::string& text) {
+    std::string shown;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            shown += escaped;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+// Columns of the terminal on standard output, or 0 when it is not a terminal.
+int TerminalColumns() {
+    winsize size{};
+    if (isatty(STDOUT_FILENO) == 0 || ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_col;
+}
+
 class VirtualSign {
 public:
-    VirtualSign(const Options& options, const HexFont* font)
+    VirtualSign(const Options& options, const HexFont* font, int lineFd)
         : options_(options), geometry_(options.model->geometry), font_(font),
-          rows_(static_cast<size_t>(geometry_.rows)) {}
+          rows_(static_cast<size_t>(geometry_.rows)), lineFd_(lineFd), expected_(ExpectedLine(options)) {
+        switch (options.model->protocol) {
+            case SignProtocol::kHeaderFramedTwoRows: neededGapMs_ = kTwoRowPauseMs; break;
+            case SignProtocol::kHeaderFramedOneRow: neededGapMs_ = kOneRowPauseMs; break;
+            case SignProtocol::kEscLine: neededGapMs_ = 0; break;
+        }
+    }
 
     void Show(const SignEvent& event, double elapsedMs) {
         const std::string clock = WallClock();
+        if (event.kind != SignEvent::kMalformed) {
+            CheckLine(clock);
+            CheckTiming(clock, elapsedMs);
+        }
         if (event.kind == SignEvent::kRow) {
             rows_[static_cast<size_t>(event.row - 1)] = event.text;
         } else if (event.kind == SignEvent::kClear) {
@@ -190,15 +272,17 @@ public:
                         event.kind == SignEvent::kRow ? "row" : event.kind == SignEvent::kClear ? "clear" : "malformed",
                         clock.c_str(), elapsedMs, static_cast<unsigned long long>(event.offset));
             if (event.kind == SignEvent::kRow) {
-                std::printf(",\"row\":%d,\"text\":%s,\"gbk\":\"%s\"", event.row, JsonString(text).c_str(),
-                            HexBytes(event.text).c_str());
+                std::printf(",\"row\":%d,\"text\":%s,\"gbk\":\"%s\",\"frame\":\"%s\"", event.row,
+                            JsonString(text).c_str(), HexBytes(event.text).c_str(), HexBytes(event.bytes).c_str());
+            } else if (event.kind == SignEvent::kClear) {
+                std::printf(",\"frame\":\"%s\"", HexBytes(event.bytes).c_str());
             } else if (event.kind == SignEvent::kMalformed) {
                 std::printf(",\"reason\":%s,\"bytes\":\"%s\"", JsonString(event.reason).c_str(),
                             HexBytes(event.bytes).c_str());
             }
             std::printf("}\n");
         } else if (event.kind == SignEvent::kRow) {
-            std::printf("[%s] row %d: \"%s\"\n", clock.c_str(), event.row, text.c_str());
+            std::printf("[%s] row %d: \"%s\"\n", clock.c_str(), event.row, Printable(text).c_str());
         } else if (event.kind == SignEvent::kClear) {
             std::printf("[%s] cleared\n", clock.c_str());
         } else {
@@ -214,7 +298,7 @@ private:
         std::vector<std::u32string> rows;
         for (const std::string& row : rows_) rows.push_back(DecodeUtf8(GbkToUtf8Lenient(row)));
         const DotBitmap bitmap = RenderSign(geometry_, rows, *font_);
-        if (options_.picture) std::fputs(DrawForTerminal(bitmap).c_str(), stdout);
+        if (options_.picture) std::fputs(DrawForTerminal(bitmap, TerminalColumns()).c_str(), stdout);
         if (!options_.png.empty()) {
             uint32_t width = 0, height = 0;
             const std::vector<uint8_t> rgb = PaintLeds(bitmap, options_.dotPixels, width, height);
@@ -228,10 +312,57 @@ private:
         }
     }
 
+    // The speed and stop bits the port runs at, against what the sign listens at; reported when
+    // they change to something wrong.
+    void CheckLine(const std::string& clock) {
+        termios line{};
+        if (tcgetattr(lineFd_, &line) != 0) return;
+        const long baud = BaudOf(cfgetospeed(&line));
+        const long stopBits = (line.c_cflag & CSTOPB) != 0 ? 2 : 1;
+        const bool wrong = baud != expected_.baud || stopBits != expected_.stopBits;
+        const long seen = baud * 10 + stopBits;
+        if (!wrong || seen == lastReportedLine_) {
+            if (!wrong) lastReportedLine_ = 0;
+            return;
+        }
+        lastReportedLine_ = seen;
+        if (options_.json) {
+            std::printf("{\"event\":\"line\",\"time\":\"%s\",\"speed\":%ld,\"stop_bits\":%ld,\"expected_speed\":%ld,"
+                        "\"expected_stop_bits\":%ld}\n",
+                        clock.c_str(), baud, stopBits, expected_.baud, expected_.stopBits);
+        } else {
+            std::printf("[%s] LINE: the port runs at %ld baud, %ld stop bit%s; this sign listens at %ld baud, %ld stop "
+                        "bit%s: a real sign would show garbage\n",
+                        clock.c_str(), baud, stopBits, stopBits == 1 ? "" : "s", expected_.baud, expected_.stopBits,
+                        expected_.stopBits == 1 ? "" : "s");
+        }
+    }
+
+    // A frame sooner after the previous one than the sign needs may be dropped by a real sign.
+    void CheckTiming(const std::string& clock, double elapsedMs) {
+        const double gap = elapsedMs - lastFrameMs_;
+        const bool first = lastFrameMs_ < 0;
+        lastFrameMs_ = elapsedMs;
+        if (first || neededGapMs_ == 0 || gap + 2 >= static_cast<double>(neededGapMs_)) return;
+        if (options_.json) {
+            std::printf("{\"event\":\"timing\",\"time\":\"%s\",\"gap_ms\":%.0f,\"needed_ms\":%u}\n", clock.c_str(), gap,
+                        neededGapMs_);
+        } else {
+            std::printf("[%s] TOO SOON: this frame came %.0f ms after the previous one; the sign needs %u ms and may "
+                        "drop it\n",
+                        clock.c_str(), gap, neededGapMs_);
+        }
+    }
+
     const Options& options_;
     SignGeometry geometry_;
     const HexFont* font_;
     std::vector<std::string> rows_;  // what each row shows, GBK
+    int lineFd_;
+    ListenAt expected_;
+    long lastReportedLine_ = 0;
+    uint32_t neededGapMs_ = 0;
+    double lastFrameMs_ = -1;
 };
 
 int Run(int argc, char** argv) {
@@ -250,6 +381,14 @@ int Run(int argc, char** argv) {
         }
     }
 
+    if (!options.png.empty()) {
+        // Refused at start, not after the first frame: the picture could never be written.
+        const std::string probe = options.png + ".part";
+        FILE* file = std::fopen(probe.c_str(), "wb");
+        if (file == nullptr) return Fail("cannot write --png " + options.png + ": " + std::strerror(errno));
+        std::fclose(file);
+        std::remove(probe.c_str());
+    }
     int fd = -1;
     int keepOpen = -1;
     std::string port;
@@ -257,10 +396,15 @@ int Run(int argc, char** argv) {
         fd = open(options.device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         if (fd < 0) return Fail("cannot open " + options.device + ": " + std::strerror(errno));
         // Raw input, so that a carriage return in a frame is not turned into a line feed.
+        // The settings this sign listens at, applied to the device.
+        const LineSettings wanted{static_cast<int32_t>(ExpectedLine(options).baud),
+                                  static_cast<int32_t>(options.dataBits != 0 ? options.dataBits : 8),
+                                  static_cast<int32_t>(ExpectedLine(options).stopBits),
+                                  ParityFromWord(options.parity.empty() ? "NONE" : options.parity)};
+        termios current{};
         termios raw{};
-        if (tcgetattr(fd, &raw) == 0) {
-            cfmakeraw(&raw);
-            tcsetattr(fd, TCSANOW, &raw);
+        if (tcgetattr(fd, &current) != 0 || !BuildTermios(current, wanted, &raw) || tcsetattr(fd, TCSANOW, &raw) != 0) {
+            return Fail("cannot set " + options.device + " to the sign's settings");
         }
         port = options.device;
     } else {
@@ -276,7 +420,18 @@ int Run(int argc, char** argv) {
         }
         port = slave.substr(5);
         if (!options.link.empty()) {
-            unlink(options.link.c_str());
+            // Only a symlink is replaced: a file or directory there is never removed.
+            struct stat existing {};
+            if (lstat(options.link.c_str(), &existing) == 0) {
+                if (!S_ISLNK(existing.st_mode)) {
+                    return Fail("--link " + options.link + " exists and is not a symlink: it is left as it is");
+                }
+                unlink(options.link.c_str());
+            }
+            if (options.link.size() > 9) {
+                std::fprintf(stderr, "signemu: warning: --link %s is longer than the 9 characters a plug-in takes; "
+                             "give the plug-in %s\n", options.link.c_str(), slave.substr(5).c_str());
+            }
             if (symlink(slave.c_str(), options.link.c_str()) != 0) {
                 return Fail("cannot link " + options.link + ": " + std::strerror(errno));
             }
@@ -293,6 +448,14 @@ int Run(int argc, char** argv) {
         const SignGeometry geometry = options.model->geometry;
         std::printf("sign: %s, %dx%d dots, %d row%s\n", options.model->name, geometry.width, geometry.height,
                     geometry.rows, geometry.rows == 1 ? "" : "s");
+        const ListenAt expected = ExpectedLine(options);
+        std::printf("line check: %ld baud, %ld stop bit%s (%s); data bits and parity cannot be seen on a pty\n",
+                    expected.baud, expected.stopBits, expected.stopBits == 1 ? "" : "s",
+                    options.baud != 0 || options.stopBits != 0 ? "as given" : "the sign's reported settings");
+        if (options.model->protocol == SignProtocol::kEscLine) {
+            std::printf("frame timing: an ESC-line sign's 1 ms pause is below what a pty's arrival times show; "
+                        "not checked\n");
+        }
     }
     std::fflush(stdout);
 
@@ -303,10 +466,11 @@ int Run(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     SignDecoder decoder(*options.model);
-    VirtualSign sign(options, font.Size() > 0 ? &font : nullptr);
+    VirtualSign sign(options, font.Size() > 0 ? &font : nullptr, fd);
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     auto lastByte = start;
+    auto lastBurst = start;
     bool anyBytes = false;
     std::vector<SignEvent> events;
     uint8_t buffer[4096];
@@ -318,6 +482,19 @@ int Run(int argc, char** argv) {
         if (ready > 0) {
             const ssize_t got = read(fd, buffer, sizeof buffer);
             if (got > 0) {
+                if (options.hex) {
+                    const double sinceMs = std::chrono::duration<double, std::milli>(now - lastBurst).count();
+                    const std::string bytes(reinterpret_cast<const char*>(buffer), static_cast<size_t>(got));
+                    if (options.json) {
+                        std::printf("{\"event\":\"bytes\",\"time\":\"%s\",\"gap_ms\":%.1f,\"bytes\":\"%s\"}\n",
+                                    WallClock().c_str(), anyBytes ? sinceMs : 0.0, HexBytes(bytes).c_str());
+                    } else {
+                        std::printf("[%s] +%.1f ms  %s\n", WallClock().c_str(), anyBytes ? sinceMs : 0.0,
+                                    HexBytes(bytes).c_str());
+                    }
+                    std::fflush(stdout);
+                }
+                lastBurst = now;
                 anyBytes = true;
                 lastByte = now;
                 decoder.Feed(buffer, static_cast<size_t>(got), events);

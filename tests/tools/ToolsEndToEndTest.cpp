@@ -3,12 +3,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <termios.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -177,6 +179,72 @@ TEST(ToolsEndToEnd, LedctlRawAndHexTextPassUnchanged) {
     std::string output;
     EXPECT_EQ(signemu.Finish(20000, output), 0);
     EXPECT_EQ(Events(output), (std::vector<std::string>{"row1=\xE4\xB8\x8A#|C9 CF 23", "row1=\xE6\xB5\xB7" "A|BA A3 41"}));
+}
+
+// The virtual sign checks the line at each frame: a speed the sign does not listen at is reported
+// with both values, and frames closer than the sign can take are flagged; events carry the frame.
+TEST(ToolsEndToEnd, SignemuReportsAWrongSpeedAndFramesTooClose) {
+    Child signemu({SIGNEMU_PATH, "--model", "dorun", "--json", "--idle-exit", "700"}, false);
+    const std::string port = Field(signemu.ReadLine(10000), "port");
+    EXPECT_EQ(RunLedctl({PluginPath("dorun"), "write", "A", "--port", port}).status, 0);
+    // Two one-row frames back to back, where the sign needs 200 ms between texts, at 9600 baud.
+    const int line = open(("/dev/" + port).c_str(), O_RDWR | O_NOCTTY);
+    termios settings{};
+    tcgetattr(line, &settings);
+    cfsetospeed(&settings, B9600);
+    cfsetispeed(&settings, B9600);
+    tcsetattr(line, TCSANOW, &settings);
+    static const char kFrames[] = "\x05\x01\x03\x01\x00\x40\x10\x01" "B" "\x05\x01\x03\x01\x00\x40\x10\x01" "C";
+    const std::string frames(kFrames, sizeof kFrames - 1);
+    EXPECT_EQ(write(line, frames.data(), frames.size()), static_cast<ssize_t>(frames.size()));
+    std::string output;
+    EXPECT_EQ(signemu.Finish(20000, output), 0);
+    close(line);
+    EXPECT_EQ(Events(output), (std::vector<std::string>{"row1=A|41", "line", "row1=B|42", "timing", "row1=C|43"}))
+        << output;
+    EXPECT_NE(output.find("\"frame\":\"05 01 03 01 00 40 10 01 41\""), std::string::npos) << output;
+    EXPECT_NE(output.find("\"speed\":9600,\"stop_bits\":1,\"expected_speed\":2400,\"expected_stop_bits\":1"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("\"needed_ms\":200"), std::string::npos) << output;
+}
+
+// Paths signemu is given are never clobbered: --link replaces only a symlink, and a --png that
+// cannot be written is refused at start.
+TEST(ToolsEndToEnd, SignemuRefusesPathsItMustNotTouch) {
+    char directory[] = "/tmp/signemu-test-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const std::string file = std::string(directory) + "/file";
+    FILE* kept = std::fopen(file.c_str(), "w");
+    std::fputs("keep me", kept);
+    std::fclose(kept);
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"link onto a file", {"--link", file}, "is not a symlink"},
+        {"link onto a directory", {"--link", directory}, "is not a symlink"},
+        {"png that cannot be written", {"--png", std::string(directory) + "/no/such/dir/x.png"}, "cannot write --png"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {SIGNEMU_PATH, "--model", kSignCases[0].sign, "--no-picture"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Child signemu(args, true);
+        std::string output;
+        EXPECT_EQ(signemu.Finish(10000, output), 2);
+        EXPECT_NE(output.find(c.message), std::string::npos) << output;
+    }
+    char contents[16] = {};
+    kept = std::fopen(file.c_str(), "r");
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(std::fread(contents, 1, sizeof contents, kept), 7u);
+    std::fclose(kept);
+    EXPECT_STREQ(contents, "keep me");
+    std::remove(file.c_str());
+    rmdir(directory);
 }
 
 TEST(ToolsEndToEnd, LedctlReportsWhatWentWrong) {

@@ -45,10 +45,16 @@ typedef struct LEDAtt {
 
 #pragma pack(pop)
 
+/* The layout checks: C11 and C++11 have their own static assertion; older levels (C89, C99,
+ * C++98) get a file-scope array type whose size turns negative when a check fails. */
 #if defined(__cplusplus) && __cplusplus >= 201103L
 #define LEDSIGN_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
-#else
+#elif !defined(__cplusplus) && defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #define LEDSIGN_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#else
+#define LEDSIGN_JOIN_(a, b) a##b
+#define LEDSIGN_JOIN(a, b) LEDSIGN_JOIN_(a, b)
+#define LEDSIGN_STATIC_ASSERT(cond, msg) typedef char LEDSIGN_JOIN(ledsign_layout_check_, __LINE__)[(cond) ? 1 : -1]
 #endif
 
 #include <stddef.h>

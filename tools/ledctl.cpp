@@ -57,7 +57,7 @@ const char kUsageText[] =
     "port went away or the line stalled.\n"
     "\n"
     "Line options (without any of them the plug-in uses its built-in defaults on COM1):\n"
-    "  --port NAME        port: COM1 (on Linux /dev/ttyS0), ttyUSB0, pts/3 or /dev/ttyS4;\n"
+    "  --port NAME        port: COM1 (on Linux the first serial port), ttyUSB0, pts/3 or /dev/sign;\n"
     "                     at most 9 characters\n"
     "  --baud N           baud rate               (default: the plug-in's reported settings)\n"
     "  --data-bits N      data bits, 5..8\n"

@@ -229,7 +229,7 @@ std::string UsbDescription(const std::string& sysDevice) {
             if (!serial.empty()) text += ", serial " + serial;
             return text;
         }
-        directory = directory.substr(0, directory.rfind('/'));
+        directory.resize(directory.rfind('/'));
     }
     return {};
 }

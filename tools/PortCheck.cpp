@@ -234,6 +234,16 @@ std::string UsbDescription(const std::string& sysDevice) {
     return {};
 }
 
+// A built-in serial port by its UART's type number, as the serial core reports it.
+std::string UartDescription(const std::string& type) {
+    static const char* const kTypes[] = {"", "8250", "16450", "16550", "16550A", "Cirrus", "16650", "16650V2", "16750"};
+    const int number = std::atoi(type.c_str());
+    if (number > 0 && number < static_cast<int>(sizeof kTypes / sizeof kTypes[0])) {
+        return std::string("built-in serial port, UART ") + kTypes[number];
+    }
+    return "built-in serial port, UART type " + type;
+}
+
 // The /dev/serial/by-id names that lead to the device.
 std::string ByIdNames(const std::string& device) {
     std::string names;
@@ -271,7 +281,7 @@ std::vector<PortEntry> ListPorts() {
         if (uart) entry.pluginName = "COM" + std::to_string(std::atoi(name.c_str() + 4) + 1);
         entry.nameFits = entry.pluginName.size() <= 9;
         const std::string driver = Canonical(sys + "/device/driver");
-        entry.description = driver.substr(driver.rfind('/') + 1);
+        entry.description = uart ? UartDescription(ReadFirstLine(sys + "/type")) : driver.substr(driver.rfind('/') + 1);
         const std::string usb = UsbDescription(sys + "/device");
         if (!usb.empty()) entry.description += ", " + usb;
         const std::string byId = ByIdNames(entry.path);

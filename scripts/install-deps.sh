@@ -8,6 +8,8 @@ packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
 packages+=(unifont)
 # The benchmark counts system calls with strace.
 packages+=(strace)
+# The install-tree test builds a host with pkg-config.
+packages+=(pkgconf)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -26,10 +26,19 @@ Glyph MissingGlyph() {
 
 // Source rows (or columns) [first, last) that a target dot covers when `size` target dots span
 // 16 font dots. Shrinking lights a dot when any dot it covers is lit, so thin strokes survive.
-void SourceSpan(int target, int size, int& first, int& last) {
-    first = target * kFontHeight / size;
-    last = size < kFontHeight ? (target + 1) * kFontHeight / size : first + 1;
+void SourceSpan(int target, int size, int& first, int& last, int source = kFontHeight) {
+    first = target * source / size;
+    last = size < source ? (target + 1) * source / size : first + 1;
     if (last <= first) last = first + 1;
+}
+
+// The width a glyph takes on the sign: its cell when the row's capacity is known, else its own
+// width at the row's scale.
+int CellWidth(const Glyph& glyph, const SignGeometry& geometry, RowCapacity capacity, int rowHeight) {
+    const bool wide = glyph.width > kFontHeight / 2;
+    const int count = wide ? capacity.wides : capacity.singles;
+    if (count > 0) return geometry.width / count;
+    return glyph.width * rowHeight / kFontHeight;
 }
 
 }  // namespace
@@ -122,7 +131,8 @@ std::u32string DecodeUtf8(const std::string& text) {
     return result;
 }
 
-DotBitmap RenderSign(const SignGeometry& geometry, const std::vector<std::u32string>& rows, const HexFont& font) {
+DotBitmap RenderSign(const SignGeometry& geometry, const std::vector<std::u32string>& rows, const HexFont& font,
+                     RowCapacity capacity) {
     DotBitmap bitmap(geometry.width, geometry.height);
     const int rowHeight = geometry.height / geometry.rows;
     const Glyph missing = MissingGlyph();
@@ -132,13 +142,13 @@ DotBitmap RenderSign(const SignGeometry& geometry, const std::vector<std::u32str
             if (pen >= geometry.width) break;
             const Glyph* found = font.Find(codePoint);
             const Glyph& glyph = found != nullptr ? *found : missing;
-            const int scaledWidth = glyph.width * rowHeight / kFontHeight;
+            const int scaledWidth = CellWidth(glyph, geometry, capacity, rowHeight);
             for (int y = 0; y < rowHeight; ++y) {
                 int firstRow, lastRow;
                 SourceSpan(y, rowHeight, firstRow, lastRow);
                 for (int x = 0; x < scaledWidth; ++x) {
                     int firstColumn, lastColumn;
-                    SourceSpan(x, rowHeight, firstColumn, lastColumn);
+                    SourceSpan(x, scaledWidth, firstColumn, lastColumn, glyph.width);
                     bool lit = false;
                     for (int sy = firstRow; sy < lastRow && sy < kFontHeight && !lit; ++sy) {
                         for (int sx = firstColumn; sx < lastColumn && sx < glyph.width && !lit; ++sx) {

@@ -53,10 +53,19 @@ private:
 // Decodes UTF-8; a byte that does not start a valid sequence becomes U+FFFD.
 std::u32string DecodeUtf8(const std::string& text);
 
+// How many characters a row of the sign holds: single-byte (half-width glyphs) and double-byte
+// (full-width glyphs), as GetLEDAtt reports them. 0 leaves glyphs at their own proportions.
+struct RowCapacity {
+    int singles;
+    int wides;
+};
+
 // Draws each row's text from the left, its glyphs scaled to the row's height (the sign's height
-// shared by its rows); text wider than the sign is cut at the edge. A character the font lacks
-// is drawn as an open box.
-DotBitmap RenderSign(const SignGeometry& geometry, const std::vector<std::u32string>& rows, const HexFont& font);
+// shared by its rows) and, with a capacity, to the width of one character cell of the sign, so
+// that a row holds exactly the characters the sign shows; text wider than the sign is cut at the
+// edge. A character the font lacks is drawn as an open box.
+DotBitmap RenderSign(const SignGeometry& geometry, const std::vector<std::u32string>& rows, const HexFont& font,
+                     RowCapacity capacity = {0, 0});
 
 // The picture for a terminal: two dot rows per text line with half-block characters, in a frame.
 // With `columns` above 0, a picture wider than that many terminal columns is cut at its right

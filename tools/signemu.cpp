@@ -297,7 +297,8 @@ private:
     void Draw() {
         std::vector<std::u32string> rows;
         for (const std::string& row : rows_) rows.push_back(DecodeUtf8(GbkToUtf8Lenient(row)));
-        const DotBitmap bitmap = RenderSign(geometry_, rows, *font_);
+        const SignIdentity& identity = options_.model->identity;
+        const DotBitmap bitmap = RenderSign(geometry_, rows, *font_, {identity.rowChars, identity.rowWideChars});
         if (options_.picture) std::fputs(DrawForTerminal(bitmap, TerminalColumns()).c_str(), stdout);
         if (!options_.png.empty()) {
             uint32_t width = 0, height = 0;

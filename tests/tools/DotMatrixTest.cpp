@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "SignCases.h"
 #include "tools/DotMatrix.h"
 #include "tools/PngWriter.h"
 
@@ -94,6 +95,32 @@ TEST(DotMatrix, GlyphsScaleToTheRowHeight) {
     // Shrinking to 12 dots keeps a one-dot line.
     const DotBitmap shrunk = tools::RenderSign({144, 24, 2}, {U"\u2500"}, font);
     EXPECT_EQ(LitCount(shrunk), 12);
+}
+
+// A row holds exactly the characters the sign's capacities allow: as many full-width blocks as it
+// takes double-byte characters fill the row, as many "A"s as it takes single-byte characters reach
+// its last cell, and one more of either is cut off.
+TEST(DotMatrix, RowsHoldExactlyTheSignsCapacity) {
+    const HexFont font = TestFont();
+    for (const SignCase& c : kSignCases) {
+        SCOPED_TRACE(c.sign);
+        const SignGeometry geometry{c.width, c.height, c.rows};
+        const tools::RowCapacity capacity{c.rowChars, c.rowWideChars};
+        const int rowHeight = c.height / c.rows;
+        const auto render = [&](char32_t glyph, int count) {
+            return tools::RenderSign(geometry, {std::u32string(static_cast<size_t>(count), glyph)}, font, capacity);
+        };
+        EXPECT_EQ(LitCount(render(U'\u2588', c.rowWideChars)), c.width * rowHeight);
+        EXPECT_EQ(LitCount(render(U'\u2588', c.rowWideChars + 1)), c.width * rowHeight);
+        const DotBitmap full = render(U'A', c.rowChars);
+        const int cell = c.width / c.rowChars;
+        int litInLastCell = 0;
+        for (int y = 0; y < rowHeight; ++y) {
+            for (int x = c.width - cell; x < c.width; ++x) litInLastCell += full.At(x, y);
+        }
+        EXPECT_GT(litInLastCell, 0);
+        EXPECT_EQ(LitCount(render(U'A', c.rowChars + 1)), LitCount(full));
+    }
 }
 
 TEST(DotMatrix, TextWiderThanTheSignIsCutAtItsEdge) {

@@ -1,11 +1,9 @@
 // Module load and unload: the driver object is built before the "Initializing" trace line
 // and destroyed, closing a port still held, after the "Terminating" line.
-#include <cstring>
-
 #include "driver/FrameTrace.h"
 #include "driver/LedPort.h"
 #include "driver/SignIdentity.h"
-#include "serial/HostServices.h"
+#include "driver/TraceLine.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -18,19 +16,8 @@ namespace {
 // Static objects of one source are built in order and destroyed in reverse: this one first.
 LedPort driverObject;
 
-// Builds "<module> <event>!\n" by hand: a formatting call would pull a printf engine into the DLL.
-void TraceModuleLine(const char* event) {
-    char line[64] = {};
-    const char* const parts[] = {kSignIdentity.moduleName, " ", event, "!\n"};
-    size_t length = 0;
-    for (const char* part : parts) {
-        const size_t partLength = std::strlen(part);
-        if (length + partLength >= sizeof line) break;
-        std::memcpy(line + length, part, partLength);
-        length += partLength;
-    }
-    WriteTraceText(line, length);
-}
+// "<module> <event>!\n"
+void TraceModuleLine(const char* event) { TraceLine().Text(kSignIdentity.moduleName).Text(" ").Text(event).Text("!").Send(); }
 
 #if !defined(_WIN32)
 // On Linux the loader runs static construction and destruction at dlopen and dlclose;

@@ -16,6 +16,8 @@ bool ResolveDevicePath(const char* portName, char* path, size_t pathSize);
 
 // The B-constant of a baud rate, or false when the rate is not one the line can take.
 bool BaudConstant(int32_t baudRate, speed_t* speed);
+// The baud rate of a B-constant, or 0 for one the table does not know.
+int32_t BaudOfConstant(speed_t speed);
 
 // Builds raw-mode settings from the device's current ones: speed, character size, parity
 // and stop bits from the settings; no software flow control (IXON, IXOFF, IXANY cleared);

@@ -163,19 +163,25 @@ bool ResolveDevicePath(const char* portName, char* path, size_t pathSize) {
     return written > 0 && static_cast<size_t>(written) < pathSize;
 }
 
+namespace {
+
+struct Rate {
+    int32_t baud;
+    speed_t constant;
+};
+
+constexpr Rate kRates[] = {
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},
+    {150, B150},       {200, B200},       {300, B300},       {600, B600},
+    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+    {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
+    {576000, B576000}, {921600, B921600}, {1000000, B1000000},
+};
+
+}  // namespace
+
 bool BaudConstant(int32_t baudRate, speed_t* speed) {
-    struct Rate {
-        int32_t baud;
-        speed_t constant;
-    };
-    static constexpr Rate kRates[] = {
-        {50, B50},         {75, B75},         {110, B110},       {134, B134},
-        {150, B150},       {200, B200},       {300, B300},       {600, B600},
-        {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-        {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-        {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
-        {576000, B576000}, {921600, B921600}, {1000000, B1000000},
-    };
     for (const Rate& rate : kRates) {
         if (rate.baud == baudRate) {
             *speed = rate.constant;
@@ -183,6 +189,13 @@ bool BaudConstant(int32_t baudRate, speed_t* speed) {
         }
     }
     return false;
+}
+
+int32_t BaudOfConstant(speed_t speed) {
+    for (const Rate& rate : kRates) {
+        if (rate.constant == speed) return rate.baud;
+    }
+    return 0;
 }
 
 uint32_t DrainEstimateMs(uint32_t queued, int32_t baudRate) {

@@ -6,23 +6,6 @@
 
 namespace ledsign {
 
-uint8_t ParityFromWord(std::string_view word) {
-    struct Entry {
-        std::string_view word;
-        uint8_t code;
-    };
-    // Only the none-words are accepted in mixed case; "Even" and "Odd" fall through to none.
-    static constexpr Entry kTable[] = {
-        {"NONE", kParityNone}, {"none", kParityNone}, {"None", kParityNone},
-        {"EVEN", kParityEven}, {"even", kParityEven}, {"ODD", kParityOdd},
-        {"odd", kParityOdd},
-    };
-    for (const Entry& entry : kTable) {
-        if (entry.word == word) return entry.code;
-    }
-    return kParityNone;
-}
-
 uint32_t WriteDeadlineMs(uint32_t count, int32_t baudRate) {
     constexpr uint64_t kBitsPerByte = 12;
     constexpr uint64_t kSlowestBaud = 50;

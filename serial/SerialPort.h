@@ -15,8 +15,33 @@ namespace ledsign {
 // Parity codes as the line takes them (the Win32 NOPARITY/ODDPARITY/EVENPARITY values).
 enum ParityCode : uint8_t { kParityNone = 0, kParityOdd = 1, kParityEven = 2 };
 
-// Maps a parity word to its code by exact, case-sensitive comparison; unknown words mean none.
-uint8_t ParityFromWord(std::string_view word);
+// Looks a parity word up by exact, case-sensitive comparison: true, with its code, for the words
+// the line takes; false for any other, which the line reads as none. Only the none-words are
+// taken in mixed case: "Even" and "Odd" are not in the table.
+inline bool LookUpParityWord(std::string_view word, uint8_t* code) {
+    struct Entry {
+        std::string_view word;
+        uint8_t code;
+    };
+    static constexpr Entry kTable[] = {
+        {"NONE", kParityNone}, {"none", kParityNone}, {"None", kParityNone}, {"EVEN", kParityEven},
+        {"even", kParityEven}, {"ODD", kParityOdd},   {"odd", kParityOdd},
+    };
+    for (const Entry& entry : kTable) {
+        if (entry.word == word) {
+            *code = entry.code;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Maps a parity word to its code; unknown words mean none.
+inline uint8_t ParityFromWord(std::string_view word) {
+    uint8_t code = kParityNone;
+    LookUpParityWord(word, &code);
+    return code;
+}
 
 struct LineSettings {
     int32_t baudRate;

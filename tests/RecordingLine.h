@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/Hex.h"
+#include "tools/TextFormat.h"
 
 namespace ledsign::test {
 

@@ -1,5 +1,7 @@
 #include "tools/PluginLibrary.h"
 
+#include "tools/TextFormat.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -11,18 +13,9 @@ namespace ledsign::tools {
 namespace {
 
 #if defined(_WIN32)
-// The system's words for an error number, with the number.
-std::string ErrorText(DWORD code) {
-    char text[256] = {};
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                                  sizeof text, nullptr);
-    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' ')) --length;
-    return (length > 0 ? std::string(text, length) + " " : std::string()) + "(error " + std::to_string(code) + ")";
-}
-
 void* OpenLibrary(const std::string& path, std::string& error) {
     HMODULE module = LoadLibraryA(path.c_str());
-    if (module == nullptr) error = "cannot load " + path + ": " + ErrorText(GetLastError());
+    if (module == nullptr) error = "cannot load " + path + ": " + SystemErrorText(GetLastError());
     return reinterpret_cast<void*>(module);
 }
 void* FindSymbol(void* handle, const char* name) {

@@ -1,5 +1,7 @@
 #include "tools/PortCheck.h"
 
+#include "tools/TextFormat.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -43,17 +45,6 @@ std::string ReadFirstLine(const std::string& path) {
 #if defined(_WIN32)
 
 namespace {
-
-std::string WindowsError(DWORD code) {
-    char text[256] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                                        text, sizeof text, nullptr);
-    std::string message = length > 0 ? std::string(text, length) : "error " + std::to_string(code);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
-        message.pop_back();
-    }
-    return message + " (error " + std::to_string(code) + ")";
-}
 
 std::string DeviceName(const std::string& portName) {
     return portName.find('\\') == std::string::npos ? "\\\\.\\" + portName : portName;
@@ -116,14 +107,14 @@ OpenDiagnosis ExplainOpenFailure(const PortSettings& settings, int32_t result) {
     const HANDLE handle = OpenLikeThePlugins(port, error);
     if (handle == INVALID_HANDLE_VALUE) {
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            return {OpenFailure::kNoDevice, "no such device: " + port + " does not exist here (" + WindowsError(error) +
+            return {OpenFailure::kNoDevice, "no such device: " + port + " does not exist here (" + SystemErrorText(error) +
                                                 "). Next: `ledctl ports` lists the COM ports of this machine."};
         }
         if (error == ERROR_ACCESS_DENIED) {
-            return {OpenFailure::kInUse, "in use: another program holds " + port + " (" + WindowsError(error) +
+            return {OpenFailure::kInUse, "in use: another program holds " + port + " (" + SystemErrorText(error) +
                                              "). Next: close that program, then try again."};
         }
-        return {OpenFailure::kOther, "cannot open " + port + ": " + WindowsError(error) + "."};
+        return {OpenFailure::kOther, "cannot open " + port + ": " + SystemErrorText(error) + "."};
     }
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;

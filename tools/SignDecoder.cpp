@@ -1,7 +1,7 @@
 #include "tools/SignDecoder.h"
 
 #include "signs/AllModels.h"
-#include "tools/Hex.h"
+#include "tools/TextFormat.h"
 
 namespace ledsign::tools {
 

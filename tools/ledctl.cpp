@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "serial/SerialPort.h"
 #include "signs/AllModels.h"
 #include "tools/PluginLibrary.h"
 #include "tools/PortCheck.h"
+#include "tools/TextFormat.h"
 #include "tools/TextCodec.h"
 
 #if defined(_WIN32)
@@ -206,12 +208,9 @@ void Warn(const std::string& message) { std::fprintf(stderr, "ledctl: warning: %
 
 // The parity words the plug-ins take, and what they read each as; any other word is NONE.
 const char* ParityAsRead(const std::string& word) {
-    static const char* const kWords[][2] = {{"NONE", "NONE"}, {"none", "NONE"}, {"None", "NONE"}, {"EVEN", "EVEN"},
-                                            {"even", "EVEN"}, {"ODD", "ODD"},     {"odd", "ODD"}};
-    for (const auto& entry : kWords) {
-        if (word == entry[0]) return entry[1];
-    }
-    return nullptr;
+    uint8_t code = kParityNone;
+    if (!LookUpParityWord(word, &code)) return nullptr;
+    return code == kParityOdd ? "ODD" : code == kParityEven ? "EVEN" : "NONE";
 }
 
 // The settings as the line will run at them: the low byte of the data bits, the parity word as
@@ -234,17 +233,19 @@ void WarnAboutSettings(const Options& options) {
     }
 }
 
+std::string UpperCase(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
 // The sign model of a plug-in file, known by its file name, or null for a renamed one.
 const SignModel* ModelOfPlugin(const std::string& path) {
     const size_t slash = path.find_last_of("/\\");
-    std::string file = path.substr(slash == std::string::npos ? 0 : slash + 1);
-    for (char& c : file) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string file = UpperCase(path.substr(slash == std::string::npos ? 0 : slash + 1));
     for (const BuiltModel& built : kBuiltModels) {
-        std::string linuxName = std::string("LIB") + built.model->name + ".SO";
-        for (char& c : linuxName) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        std::string windowsName = built.windowsFileName;
-        for (char& c : windowsName) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (file == linuxName || file == windowsName) return built.model;
+        if (file == UpperCase(std::string("lib") + built.model->name + ".so") || file == UpperCase(built.windowsFileName)) {
+            return built.model;
+        }
     }
     return nullptr;
 }
@@ -312,22 +313,13 @@ int ShowInfo(const PluginExports& plugin) {
     return kSuccess;
 }
 
-std::string JsonText(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') quoted += '\\';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
-
 int ShowPorts(bool json) {
     const std::vector<PortEntry> ports = ListPorts();
     for (const PortEntry& port : ports) {
         if (json) {
             std::printf("{\"port\":%s,\"path\":%s,\"description\":%s,\"state\":%s,\"fits\":%s}\n",
-                        JsonText(port.pluginName).c_str(), JsonText(port.path).c_str(),
-                        JsonText(port.description).c_str(), JsonText(port.state).c_str(), port.nameFits ? "true" : "false");
+                        JsonString(port.pluginName).c_str(), JsonString(port.path).c_str(),
+                        JsonString(port.description).c_str(), JsonString(port.state).c_str(), port.nameFits ? "true" : "false");
         } else {
             std::printf("%-9s  %-14s  %s; %s%s\n", port.pluginName.c_str(), port.path.c_str(), port.description.c_str(),
                         port.state.c_str(), port.nameFits ? "" : "; the name is longer than the plug-in's 9 characters");

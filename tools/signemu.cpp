@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "tools/DotMatrix.h"
-#include "tools/Hex.h"
+#include "tools/TextFormat.h"
 #include "tools/PngWriter.h"
 #include "serial/PosixLine.h"
 #include "signs/AllModels.h"
@@ -167,24 +167,6 @@ int ParseOptions(int argc, char** argv, Options& options) {
     return -1;
 }
 
-std::string JsonString(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04X", byte);
-            quoted += escaped;
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "\"";
-}
-
 std::string WallClock() {
     timeval now{};
     gettimeofday(&now, nullptr);
@@ -207,17 +189,6 @@ ListenAt ExpectedLine(const Options& options) {
     char parity[20] = {};
     std::sscanf(options.model->identity.commText, "%ld,%ld,%19[^,],%ld", &baud, &dataBits, parity, &stopBits);
     return {options.baud != 0 ? options.baud : baud, options.stopBits != 0 ? options.stopBits : stopBits};
-}
-
-// The baud rate of a termios speed constant, or 0.
-long BaudOf(speed_t speed) {
-    static const long kRates[] = {50,    75,    110,   134,    150,    200,    300,    600,    1200,    1800,   2400, 4800,
-                                  9600, 19200, 38400, 57600, 115200, 230400, 460800, 500000, 576000, 921600, 1000000};
-    for (const long rate : kRates) {
-        speed_t constant = 0;
-        if (BaudConstant(static_cast<int32_t>(rate), &constant) && constant == speed) return rate;
-    }
-    return 0;
 }
 
 // Control bytes shown as \xNN, never sent raw to the terminal.
@@ -318,7 +289,7 @@ private:
     void CheckLine(const std::string& clock) {
         termios line{};
         if (tcgetattr(lineFd_, &line) != 0) return;
-        const long baud = BaudOf(cfgetospeed(&line));
+        const long baud = BaudOfConstant(cfgetospeed(&line));
         const long stopBits = (line.c_cflag & CSTOPB) != 0 ? 2 : 1;
         const bool wrong = baud != expected_.baud || stopBits != expected_.stopBits;
         const long seen = baud * 10 + stopBits;
@@ -401,9 +372,10 @@ int Run(int argc, char** argv) {
         if (fd < 0) return Fail("cannot open " + options.device + ": " + std::strerror(errno));
         // Raw input, so that a carriage return in a frame is not turned into a line feed.
         // The settings this sign listens at, applied to the device.
-        const LineSettings wanted{static_cast<int32_t>(ExpectedLine(options).baud),
+        const ListenAt listen = ExpectedLine(options);
+        const LineSettings wanted{static_cast<int32_t>(listen.baud),
                                   static_cast<int32_t>(options.dataBits != 0 ? options.dataBits : 8),
-                                  static_cast<int32_t>(ExpectedLine(options).stopBits),
+                                  static_cast<int32_t>(listen.stopBits),
                                   ParityFromWord(options.parity.empty() ? "NONE" : options.parity)};
         termios current{};
         termios raw{};

@@ -35,7 +35,7 @@
 #include <string>
 
 #include "include/ledsign.h"
-#include "tools/Hex.h"
+#include "tools/TextFormat.h"
 #include "tools/PluginLibrary.h"
 
 namespace ledsign::test {

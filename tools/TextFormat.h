@@ -1,0 +1,59 @@
+// Text as the tools print it: bytes in hexadecimal ("05 01 41"), for the tools' output and the
+// tests' messages, and strings quoted for JSON.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
+namespace ledsign::tools {
+
+// Each byte as two upper-case digits, the bytes joined by `separator`.
+inline std::string HexBytes(const std::string& bytes, const char* separator = " ") {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (const unsigned char byte : bytes) {
+        if (!hex.empty()) hex += separator;
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 15];
+    }
+    return hex;
+}
+
+// The text as a JSON string: quotes and backslashes escaped, control bytes as \u00XX.
+inline std::string JsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (byte < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", byte);
+            quoted += escaped;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
+}
+
+#if defined(_WIN32)
+// A Windows error number in the system's words, with the number: "Access is denied. (error 5)".
+inline std::string SystemErrorText(DWORD code) {
+    char text[256] = {};
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                                  sizeof text, nullptr);
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == ' ')) --length;
+    return (length > 0 ? std::string(text, length) + " " : std::string()) + "(error " + std::to_string(code) + ")";
+}
+#endif
+
+}  // namespace ledsign::tools

@@ -61,19 +61,40 @@ $bin/bench/write_bench --benchmark_format=csv 2>/dev/null >"$csv"
   awk -F, '/^"AllocationsPerExportCall/ { split($1, name, "/"); printf "| %s | InitLed, OpenLed, ClearLed, SetShowMode, GetLEDAtt, GetVer, IsLedOpened, CloseLed | %s |\n", name[2], $(NF-2) }
            /^"Write2LedAbovePauses/ { split($1, name, "/"); gsub(/"/, "", name[3]); printf "| %s | Write2Led (%s) | %s |\n", name[2], name[3], $(NF-2) }' "$csv"
   echo
-  echo "## Library sizes, stripped (goal: under 32 KiB per DLL), and imports"
+  echo "## Library sizes, stripped (goal: under 32 KiB per 32-bit DLL, under 40 KiB per 64-bit DLL), and imports"
   echo
   echo "| library | bytes | imports |"
   echo "|---|---|---|"
-  for dll in build/windows/*.DLL; do
-    stripped=$(mktemp); i686-w64-mingw32-strip -o "$stripped" "$dll"
-    imports=$(i686-w64-mingw32-objdump -p "$dll" | awk '/DLL Name:/{print $3}' | sort -u | tr '\n' ' ')
-    echo "| $(basename "$dll") | $(stat -c %s "$stripped") | $imports |"; rm -f "$stripped"
+  for arch in "x86 windows i686" "x64 windows64 x86_64"; do
+    read -r folder dir cpu <<<"$arch"
+    for dll in build/$dir/*.DLL; do
+      stripped=$(mktemp); $cpu-w64-mingw32-strip -o "$stripped" "$dll"
+      imports=$($cpu-w64-mingw32-objdump -p "$dll" | awk '/DLL Name:/{print $3}' | sort -u | tr '\n' ' ')
+      echo "| $folder/$(basename "$dll") | $(stat -c %s "$stripped") | $imports |"; rm -f "$stripped"
+    done
   done
   for so in $bin/lib*.so; do
     stripped=$(mktemp); strip -o "$stripped" "$so"
     imports=$(objdump -p "$so" | awk '/NEEDED/{print $2}' | tr '\n' ' ')
     echo "| $(basename "$so") | $(stat -c %s "$stripped") | $imports |"; rm -f "$stripped"
   done
+  echo
+  echo "## Release packages (goal: scripts/package.sh under 2 minutes)"
+  echo
+  packages=$(mktemp -d)
+  start=$(date +%s.%N)
+  scripts/package.sh "$packages" >/dev/null
+  seconds=$(awk -v start="$start" -v end="$(date +%s.%N)" 'BEGIN { printf "%.1f", end - start }')
+  echo "\`scripts/package.sh\` with the builds up to date: $seconds s."
+  echo
+  echo "| package | bytes | files |"
+  echo "|---|---|---|"
+  for package in "$packages"/*.deb; do
+    echo "| $(basename "$package") | $(stat -c %s "$package") | $(dpkg-deb -c "$package" | grep -vc '/$') |"
+  done
+  for package in "$packages"/*.zip; do
+    echo "| $(basename "$package") | $(stat -c %s "$package") | $(cmake -E tar tf "$package" | grep -vc '/$') |"
+  done
+  rm -rf "$packages"
 } >"$out"
 echo "wrote $out"

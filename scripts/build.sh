@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the native plug-ins, tools and tests, and the 32-bit Windows DLLs.
+# Builds the native plug-ins, tools and tests, the 32-bit Windows DLLs (the product hosts load)
+# and the 64-bit ones.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -7,3 +8,5 @@ cmake --preset linux >/dev/null
 cmake --build --preset linux
 cmake --preset windows >/dev/null
 cmake --build --preset windows
+cmake --preset windows64 >/dev/null
+cmake --build --preset windows64

@@ -4,6 +4,10 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
           g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 procps valgrind cppcheck clang libclang-rt-14-dev libfuzzer-14-dev)
+# The 64-bit Windows DLLs, and Wine to run them.
+packages+=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64)
+# The .deb package's run-time dependencies are found with dpkg-shlibdeps.
+packages+=(dpkg-dev)
 # The virtual sign draws its rows with GNU Unifont.
 packages+=(unifont)
 # The benchmark counts system calls with strace.

@@ -2,11 +2,14 @@
 # Checks each Windows plug-in DLL the build made (the build's sign-models.txt lists them): exactly
 # the nine exports, named, numbered 1..9 in alphabetical order; imports only from KERNEL32, USER32
 # and msvcrt; a version resource in Chinese (PRC) whose file version is the one its model's header
-# gives. (The Wine suite checks each file version against the test table.)
+# gives; and, for the 64-bit build, that each DLL is an x86-64 image under 40 KiB. (The Wine suite
+# checks each file version against the test table.)
 set -u
-dir=${1:?usage: check_dll_tables.sh WINDOWS_BUILD_DIR}
-objdump=i686-w64-mingw32-objdump
-windres=i686-w64-mingw32-windres
+usage="usage: check_dll_tables.sh WINDOWS_BUILD_DIR [i686-w64-mingw32|x86_64-w64-mingw32]"
+dir=${1:?$usage}
+triplet=${2:-i686-w64-mingw32}
+objdump=$triplet-objdump
+windres=$triplet-windres
 expected_exports="1 ClearLed
 2 CloseLed
 3 GetLEDAtt
@@ -27,6 +30,11 @@ while read -r sign dll_file; do
   version=$(sed -n "s/^#define [A-Z0-9_]*_FILE_VERSION \([0-9,]*\)\$/\1/p" "$(dirname "$0")/../signs/$sign.h")
   [ -f "$dll" ] || { fail "$name" "missing $dll (build the windows preset first)"; continue; }
   dump=$($objdump -p "$dll")
+  if [ "$triplet" = x86_64-w64-mingw32 ]; then
+    $objdump -f "$dll" | grep -q 'file format pei-x86-64' || fail "$name" "is not a 64-bit image"
+    size=$(stat -c %s "$dll")
+    [ "$size" -lt 40960 ] || fail "$name" "is $size bytes, not under 40 KiB"
+  fi
   # The [Ordinal/Name Pointer] table lists "[index] name"; the ordinal is index + base (1).
   exports=$(printf '%s\n' "$dump" | awk '/\[Ordinal\/Name Pointer\] Table/{on=1; next} on && /^\t\[/{gsub(/[\[\]]/,""); print $1+1, $2; next} on && NF==0 {on=0}')
   [ "$exports" = "$expected_exports" ] || fail "$name" "exports are: $exports"

@@ -35,8 +35,15 @@ bool WineSetup::MustRun() {
     return ci != nullptr && std::string(ci) == "true";
 }
 
-std::string WineSetup::WindowsBuildDir() { return LEDSIGN_WINDOWS_BUILD_DIR; }
-std::string WineSetup::Prefix() { return LEDSIGN_WINE_PREFIX; }
+namespace {
+bool SixtyFourBit() {
+    const char* arch = getenv("LEDSIGN_WINE_ARCH");
+    return arch != nullptr && std::string(arch) == "x64";
+}
+}  // namespace
+
+std::string WineSetup::WindowsBuildDir() { return SixtyFourBit() ? LEDSIGN_WINDOWS64_BUILD_DIR : LEDSIGN_WINDOWS_BUILD_DIR; }
+std::string WineSetup::Prefix() { return SixtyFourBit() ? LEDSIGN_WINE64_PREFIX : LEDSIGN_WINE_PREFIX; }
 std::string WineSetup::HostExe() { return WindowsBuildDir() + "/tests/wine/host/winhost.exe"; }
 
 std::string WineSetup::WindowsPath(const std::string& unixPath) {

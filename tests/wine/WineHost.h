@@ -20,7 +20,8 @@ struct Line {
 };
 
 // Where Wine is, where the Windows build and the prefix are, and whether a missing Wine
-// is a failure (CI) or a reason to skip (a developer's machine without it).
+// is a failure (CI) or a reason to skip (a developer's machine without it). With
+// LEDSIGN_WINE_ARCH=x64 the tests run the 64-bit build in a 64-bit prefix.
 struct WineSetup {
     static std::string WinePath();  // empty without Wine
     static bool WineInstalled();

@@ -312,22 +312,29 @@ TEST_P(WineDll, OpensComPortsAboveNineByPlainAndDeviceNames) {
 }
 
 // ledctl.exe finds a COM port that only answers an open (Wine lists a pty-mapped port nowhere)
-// and says why an open failed.
-TEST(WineTools, LedctlListsThePortsAndExplainsAFailedOpen) {
+// and says why an open failed. Listing opens every port, COM1 too, which Wine maps to the machine's
+// console: COM1 is leased to a pty first, so the test holds the COM1 lock.
+TEST(WineTools, LedctlListsThePortsOnCom1AndCom12AndExplainsAFailedOpen) {
     if (!WineSetup::WineInstalled()) {
         if (WineSetup::MustRun()) FAIL() << "wine is not installed; CI runs the Windows tools under Wine";
         GTEST_SKIP() << "wine is not installed";
     }
     const SignCase& c = kSignCases[0];
+    Pty consoleStandIn;
     Pty pty;
+    consoleStandIn.HoldSlave();
     pty.HoldSlave();
+    ComPort com1(consoleStandIn, 1);
     ComPort port(pty, 12);
-    ASSERT_TRUE(port.Mapped());
+    ASSERT_TRUE(com1.Mapped() && port.Mapped());
     WineHost ports(WineHost::Program{"tools/ledctl.exe", {"ports"}});
     EXPECT_EQ(ports.Finish(), 0);
-    bool listed = false;
-    for (const std::string& line : ports.Output()) listed |= line.rfind("COM12 ", 0) == 0 && line.find("free") != std::string::npos;
-    EXPECT_TRUE(listed) << ::testing::PrintToString(ports.Output());
+    int listed = 0;
+    for (const std::string& line : ports.Output()) {
+        const bool free = line.find("free") != std::string::npos;
+        listed += free && (line.rfind("COM1 ", 0) == 0 || line.rfind("COM12 ", 0) == 0);
+    }
+    EXPECT_EQ(listed, 2) << ::testing::PrintToString(ports.Output());
     WineHost missing(WineHost::Program{"tools/ledctl.exe", {WineSetup::WindowsPath(WineSetup::WindowsBuildDir() + "/" + c.dll),
                                                            "clear", "--port", "COM98"}});
     EXPECT_EQ(missing.Finish(), 4);

@@ -1,22 +1,28 @@
 #!/usr/bin/env bash
 # Sets up or takes down the private Wine prefix that the end-to-end tests run the Windows DLLs in:
-#   wine-prefix.sh setup PREFIX     a fresh 32-bit prefix and a persistent wineserver for it
-#   wine-prefix.sh cleanup PREFIX   stops that server and removes the prefix
+#   wine-prefix.sh setup PREFIX [win32|win64]     a fresh prefix and a persistent wineserver for it
+#   wine-prefix.sh cleanup PREFIX [win32|win64]   stops that server and removes the prefix
+# A win64 prefix runs the 64-bit DLLs (and 32-bit programs too). Wine maps COM1 to the machine's
+# first serial port, its console here: a test that may touch COM1 maps it to a pty first.
 # Without Wine it exits 77 (skipped), unless CI=true, where a missing Wine is a failure.
 set -u
-action=${1:?usage: wine-prefix.sh setup|cleanup PREFIX}
-prefix=${2:?usage: wine-prefix.sh setup|cleanup PREFIX}
-export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
+action=${1:?usage: wine-prefix.sh setup|cleanup PREFIX [win32|win64]}
+prefix=${2:?usage: wine-prefix.sh setup|cleanup PREFIX [win32|win64]}
+arch=${3:-win32}
+export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all
 # No Mono or Gecko installers: the DLLs need neither, and there is nothing to fetch them from.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 
-if ! command -v wine >/dev/null || ! command -v wineserver >/dev/null || ! command -v wineboot >/dev/null; then
+missing=
+command -v wine >/dev/null && command -v wineserver >/dev/null && command -v wineboot >/dev/null || missing="wine and wine32"
+[ "$arch" = win64 ] && [ ! -x /usr/lib/wine/wine64 ] && ! command -v wine64 >/dev/null && missing="${missing:-wine64}"
+if [ -n "$missing" ]; then
   if [ "${CI:-}" = true ]; then
-    echo "FAIL: wine is not installed, so the Windows DLLs cannot be run (scripts/install-deps.sh installs it)"
+    echo "FAIL: $missing not installed, so the Windows DLLs cannot be run (scripts/install-deps.sh installs it)"
     exit 1
   fi
-  echo "SKIPPED: wine is not installed; the Windows DLLs are not run under Wine (install wine and wine32)"
+  echo "SKIPPED: $missing not installed; the $arch DLLs are not run under Wine"
   exit 77
 fi
 

@@ -98,11 +98,12 @@ LARGE_INTEGER Now() {
     return now;
 }
 
+#if defined(__i386__)
 // Calls `function` through its pointer with one 32-bit argument, the cdecl way: the caller
 // removes the argument. Returns how far the call moved the stack pointer (a callee that removed
 // its own arguments moves it by 4) and puts the pointer back, so a wrong callee cannot upset
 // the host. A float result is taken off the x87 stack.
-int32_t StackMoveOfCall(FARPROC function, uint32_t argument, bool returnsFloat) {
+int32_t StackMoveOfCall(FARPROC function, uintptr_t argument, bool returnsFloat) {
     int32_t moved;
     if (returnsFloat) {
         asm volatile(
@@ -132,6 +133,29 @@ int32_t StackMoveOfCall(FARPROC function, uint32_t argument, bool returnsFloat) 
     }
     return moved;
 }
+#else
+// The x64 convention has one calling convention, whose callee leaves the stack pointer where it
+// found it: the call is made on an aligned stack with the 32-byte home area, the argument in RCX
+// (a float result comes back in XMM0), and the result is how far the callee moved the pointer.
+int32_t StackMoveOfCall(FARPROC function, uintptr_t argument, bool /*returnsFloat*/) {
+    int64_t moved;
+    asm volatile(
+        "movq %%rsp, %%rbx\n\t"
+        "andq $-16, %%rsp\n\t"
+        "subq $32, %%rsp\n\t"
+        "movq %%rsp, %%r12\n\t"
+        "movq %[argument], %%rcx\n\t"
+        "call *%[function]\n\t"
+        "movq %%rsp, %%rax\n\t"
+        "subq %%r12, %%rax\n\t"
+        "movq %%rbx, %%rsp"
+        : "=a"(moved)
+        : [function] "r"(function), [argument] "r"(argument)
+        : "rbx", "r12", "rcx", "rdx", "r8", "r9", "r10", "r11", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5",
+          "memory", "cc");
+    return static_cast<int32_t>(moved);
+}
+#endif
 
 class Host {
 public:
@@ -351,11 +375,11 @@ private:
         settings.stopBits = 1;
         std::strcpy(settings.parityWord, "NONE");
         static LEDAtt record;
-        const uint32_t arguments[9] = {0,
+        const uintptr_t arguments[9] = {0,
                                        0,
-                                       reinterpret_cast<uint32_t>(&record),
+                                       reinterpret_cast<uintptr_t>(&record),
                                        0,
-                                       reinterpret_cast<uint32_t>(&settings),
+                                       reinterpret_cast<uintptr_t>(&settings),
                                        0,
                                        0,
                                        7,

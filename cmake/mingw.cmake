@@ -1,0 +1,10 @@
+# Cross-compiles Windows DLLs and tools with Debian's MinGW-w64 toolchain for LEDSIGN_MINGW_TRIPLET
+# (set by the architecture's toolchain file that includes this one).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_C_COMPILER ${LEDSIGN_MINGW_TRIPLET}-gcc)
+set(CMAKE_CXX_COMPILER ${LEDSIGN_MINGW_TRIPLET}-g++)
+set(CMAKE_RC_COMPILER ${LEDSIGN_MINGW_TRIPLET}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${LEDSIGN_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

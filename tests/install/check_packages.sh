@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# The release packages as their users use them. scripts/package.sh makes them from the builds;
+# then the .deb: its control fields, every file in it, unpacked into a scratch root and used as a
+# host developer does (pkg-config, a C99 host on a pty, find_package), its ledctl run; and the
+# Windows zip: every file in it, each folder's DLLs of their architecture, and each folder's
+# ledctl.exe run under Wine against its own DLL and a virtual sign on a pty.
+# usage: check_packages.sh LINUX_BUILD_DIR WINE64_PREFIX
+set -u
+build=$(realpath "${1:?usage: check_packages.sh LINUX_BUILD_DIR WINE64_PREFIX}")
+prefix=${2:?usage: check_packages.sh LINUX_BUILD_DIR WINE64_PREFIX}
+here=$(cd "$(dirname "$0")" && pwd)
+models=$build/sign-models.txt
+work=$(mktemp -d)
+signemu_pid=
+trap '[ -n "$signemu_pid" ] && kill $signemu_pid 2>/dev/null; rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $1"; failures=$((failures + 1)); }
+. "$here/tree_checks.sh"
+
+"$here/../../scripts/package.sh" --no-build "$work/packages" >/dev/null || { echo "FAIL: scripts/package.sh"; exit 1; }
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+deb=$work/packages/ledsign_${version}_amd64.deb
+zip=$work/packages/ledsign-${version}-windows.zip
+[ -f "$deb" ] || { echo "FAIL: no $deb"; exit 1; }
+[ -f "$zip" ] || { echo "FAIL: no $zip"; exit 1; }
+
+# The .deb.
+[ "$(dpkg-deb -f "$deb" Package Version Architecture | tr '\n' ' ')" = "Package: ledsign Version: $version Architecture: amd64 " ] ||
+  fail "the .deb's control fields: $(dpkg-deb -f "$deb" Package Version Architecture | tr '\n' ' ')"
+dpkg-deb -f "$deb" Depends | grep -qw unifont || fail "the .deb does not depend on unifont"
+listing=$(dpkg-deb -c "$deb" | awk '{print $NF}')
+for file in $(linux_tree_files "$models"); do
+  grep -qx "./usr/$file" <<<"$listing" || fail ".deb: no /usr/$file"
+done
+root=$work/deb
+dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x"
+use_like_a_host "$root/usr" "$models" "$work"
+first=$(awk 'NR == 1 {print $1}' "$models")
+"$root/usr/bin/ledctl" "$root/usr/lib/ledsign/lib$first.so" info 2>/dev/null | grep -q '^GetVer: ' ||
+  fail "the packaged ledctl cannot show the packaged plug-in's info"
+
+# The zip.
+mkdir -p "$work/zip"
+(cd "$work/zip" && cmake -E tar xf "$zip") || fail "the zip does not unpack"
+for file in $(windows_tree_files "$models" x86 x64); do
+  [ -f "$work/zip/$file" ] || fail "zip: no $file"
+done
+while read -r _ dll; do
+  i686-w64-mingw32-objdump -f "$work/zip/x86/$dll" | grep -q 'file format pei-i386' || fail "zip: x86/$dll is not 32-bit"
+  x86_64-w64-mingw32-objdump -f "$work/zip/x64/$dll" | grep -q 'file format pei-x86-64' || fail "zip: x64/$dll is not 64-bit"
+done <"$models"
+
+# Each folder's ledctl.exe drives its own DLL on COM14 (x86) or COM15 (x64) of the 64-bit prefix,
+# a link to the pty of a virtual sign that reports the rows it decodes.
+if ! command -v wine >/dev/null; then
+  [ "${CI:-}" = true ] && fail "wine is not installed, so the zip's ledctl.exe cannot be run"
+  echo "SKIP: wine is not installed; the zip's ledctl.exe is not run"
+elif [ ! -f "$prefix/drive_c/windows/system32/kernel32.dll" ]; then
+  fail "no 64-bit Wine prefix at $prefix (ctest's wine64_prefix_setup makes it)"
+else
+  read -r sign dll <"$models"
+  port=14
+  for arch in x86 x64; do
+    link=$prefix/dosdevices/com$port
+    rm -f "$link"
+    "$build/tools/signemu" --model "$sign" --link "$link" --json --no-picture --idle-exit 700 >"$work/sign-$arch.json" 2>/dev/null &
+    signemu_pid=$!
+    for _ in $(seq 50); do [ -L "$link" ] && break; sleep 0.1; done
+    WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+      wine "$work/zip/$arch/ledctl.exe" "$work/zip/$arch/$dll" write "AB" --port COM$port >"$work/ledctl-$arch.txt" 2>&1 ||
+      fail "$arch/ledctl.exe: $(tr '\n' ' ' <"$work/ledctl-$arch.txt")"
+    wait $signemu_pid
+    signemu_pid=
+    grep -q '"event":"row".*"text":"AB"' "$work/sign-$arch.json" ||
+      fail "$arch: the virtual sign did not show AB: $(tr '\n' ' ' <"$work/sign-$arch.json")"
+    grep -q '"event":"line"' "$work/sign-$arch.json" && fail "$arch: the line's settings were wrong: $(cat "$work/sign-$arch.json")"
+    port=$((port + 1))
+  done
+fi
+
+[ $failures -eq 0 ] && echo "ok: $(basename "$deb") ($(stat -c %s "$deb") bytes) and $(basename "$zip") ($(stat -c %s "$zip") bytes): every file; the C99 host wrote $host_line; x86 and x64 ledctl.exe drove their DLLs"
+exit $((failures > 0))

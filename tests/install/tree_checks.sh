@@ -1,0 +1,64 @@
+# Sourced by the install and package checks.
+
+# The files of a Linux tree, relative to its top (the prefix), one a line.
+linux_tree_files() {
+  local models=$1 sign
+  printf '%s\n' bin/ledctl bin/signemu include/ledsign.h lib/pkgconfig/ledsign.pc \
+    lib/cmake/ledsign/ledsignConfig.cmake lib/cmake/ledsign/ledsignConfigVersion.cmake \
+    share/doc/ledsign/host-integration.md share/doc/ledsign/protocol.md share/doc/ledsign/README.md
+  while read -r sign _; do echo "lib/ledsign/lib$sign.so"; done <"$models"
+}
+
+# The files of a Windows tree for the architecture folders given (x86, x64), one a line.
+windows_tree_files() {
+  local models=$1 arch dll
+  shift
+  printf '%s\n' README.txt include/ledsign.h docs/host-integration.md docs/protocol.md docs/README.md
+  for arch in "$@"; do
+    echo "$arch/ledctl.exe"
+    while read -r _ dll; do printf '%s\n' "$arch/$dll" "$arch/${dll%.DLL}.def" "$arch/${dll%.DLL}.dll.a"; done <"$models"
+  done
+}
+
+# Uses an installed tree as a Linux host developer does. `use_like_a_host TOP MODELS WORK` (TOP holds include/ and lib/; MODELS is the build's
+# sign-models.txt; WORK a scratch folder): pkg-config names the plug-in folder TOP/lib/ledsign; a
+# C99 host built with `pkg-config --cflags ledsign` loads a plug-in from there and writes to a pty;
+# a scratch CMake project finds the package. Calls the caller's `fail MESSAGE` for each fault and
+# sets `host_line` to what the host saw on the line.
+use_like_a_host() {
+  local top=$1 models=$2 work=$3 plugindir first
+  local here
+  here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+  export PKG_CONFIG_PATH=$top/lib/pkgconfig
+  plugindir=$(realpath -m "$(pkg-config --variable=plugindir ledsign)") || fail "pkg-config does not know ledsign"
+  [ "$plugindir" = "$top/lib/ledsign" ] || fail "plugindir is $plugindir, not $top/lib/ledsign"
+
+  first=$(awk 'NR == 1 {print $1}' "$models")
+  host_line=
+  if cc -std=c99 -pedantic -Wall -Werror $(pkg-config --cflags ledsign) -o "$work/host" "$here/host.c" \
+       $(pkg-config --libs ledsign); then
+    host_line=$("$work/host" "$plugindir/lib$first.so" 2>/dev/null) || fail "the host's Write2Led failed"
+    case $host_line in 0501030100*|1B01*) ;; *) fail "the host saw '$host_line' on the line" ;; esac
+  else
+    fail "the C99 host does not build against the installed header"
+  fi
+
+  mkdir -p "$work/project"
+  cat >"$work/project/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.25)
+project(scratch C)
+find_package(ledsign 3 REQUIRED)
+add_executable(scratch main.c)
+target_link_libraries(scratch PRIVATE ledsign::ledsign)
+target_compile_definitions(scratch PRIVATE PLUGIN_DIR="${LEDSIGN_PLUGIN_DIR}")
+CMAKE
+  printf '#include <stdio.h>\n#include "ledsign.h"\nint main(void) { printf("%%s %%d\\n", PLUGIN_DIR, (int)sizeof(PortSettings)); return 0; }\n' \
+    >"$work/project/main.c"
+  if cmake -S "$work/project" -B "$work/project/build" -DCMAKE_PREFIX_PATH="$top" >/dev/null &&
+     cmake --build "$work/project/build" >/dev/null; then
+    [ "$("$work/project/build/scratch")" = "$top/lib/ledsign 42" ] ||
+      fail "find_package gave: $("$work/project/build/scratch")"
+  else
+    fail "find_package(ledsign) from a scratch project"
+  fi
+}

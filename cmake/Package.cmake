@@ -2,6 +2,13 @@
 # Linux: ledsign_<version>_amd64.deb. Windows: ledsign-<version>-windows.zip, which gathers the
 # install trees of this build (x86/) and of the builds in LEDSIGN_PACKAGE_WITH (the 64-bit one, x64/).
 # The package version is the project's; each DLL keeps its own file version in its resource.
+# What the packages hold, as one target: scripts/package.sh builds it, not the tests or benchmarks.
+add_custom_target(packaged_files)
+add_dependencies(packaged_files ${LEDSIGN_SIGNS} ledctl)
+if(TARGET signemu AND NOT WIN32)
+  add_dependencies(packaged_files signemu)
+endif()
+
 set(CPACK_PACKAGE_NAME ledsign)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "ledsign")

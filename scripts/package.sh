@@ -3,7 +3,8 @@
 #   ledsign_<version>_amd64.deb      from the Linux build
 #   ledsign-<version>-windows.zip    from the 32-bit (x86/) and 64-bit (x64/) Windows builds
 # usage: scripts/package.sh [--no-build] [OUTPUT_DIR]   (default build/packages)
-# It first brings the three builds up to date (scripts/build.sh) unless --no-build is given.
+# Unless --no-build is given, it first installs what is missing (scripts/install-deps.sh) and brings
+# what the packages hold up to date in the three builds (not the tests or benchmarks).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=true
@@ -13,7 +14,11 @@ if [ "${1:-}" = --no-build ]; then
 fi
 out=$(realpath -m "${1:-build/packages}")
 if $build; then
-  scripts/build.sh >/dev/null
+  scripts/install-deps.sh
+  for preset in linux windows windows64; do
+    cmake --preset $preset >/dev/null
+    cmake --build --preset $preset --target packaged_files >/dev/null
+  done
 fi
 for dir in build/linux build/windows build/windows64; do
   [ -f $dir/CPackConfig.cmake ] || { echo "package.sh: no $dir (run scripts/build.sh first)" >&2; exit 1; }

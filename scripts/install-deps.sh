@@ -6,6 +6,8 @@ packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
           g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 procps valgrind cppcheck clang libclang-rt-14-dev libfuzzer-14-dev)
 # The virtual sign draws its rows with GNU Unifont.
 packages+=(unifont)
+# It draws 12-dot rows with the WenQuanYi 12-dot song bitmap font.
+packages+=(xfonts-wqy)
 # The benchmark counts system calls with strace.
 packages+=(strace)
 # The install-tree test builds a host with pkg-config.

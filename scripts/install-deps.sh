@@ -10,6 +10,8 @@ packages+=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64)
 packages+=(dpkg-dev)
 # The virtual sign draws its rows with GNU Unifont.
 packages+=(unifont)
+# It draws 12-dot rows with the WenQuanYi 12-dot song bitmap font.
+packages+=(xfonts-wqy)
 # The benchmark counts system calls with strace.
 packages+=(strace)
 # The install-tree test builds a host with pkg-config.

@@ -1,6 +1,8 @@
-// What a sign shows: its rows drawn as a dot-matrix picture at the sign's geometry, from a
-// 16-dot bitmap font in the .hex format of GNU Unifont (one "CODEPOINT:BITS" line per glyph,
-// 32 hex digits for an 8-dot-wide glyph, 64 for a 16-dot-wide one).
+// What a sign shows: its rows drawn as a dot-matrix picture at the sign's geometry. Glyphs come
+// from GNU Unifont's 16-dot .hex font (one "CODEPOINT:BITS" line per glyph, 32 hex digits for an
+// 8-dot-wide glyph, 64 for a 16-dot-wide one), scaled to any row height, and from X11 bitmap fonts
+// (uncompressed PCF files, such as Debian's WenQuanYi 12-dot song) drawn dot for dot on rows of
+// their own height.
 #pragma once
 
 #include <cstdint>
@@ -12,27 +14,68 @@
 
 namespace ledsign::tools {
 
+// The largest glyph held, in dots each way.
+constexpr int kMaxGlyphDots = 32;
+
+// One character's cell in its font: as high as the font, as wide as the glyph's advance, the ink
+// placed on the font's baseline.
 struct Glyph {
-    int width;          // 8 or 16 dots
-    uint16_t rows[16];  // top to bottom; bit 15 is the leftmost dot
+    int width;                     // dots across, up to kMaxGlyphDots
+    int height;                    // dots down: the font's height
+    uint32_t rows[kMaxGlyphDots];  // top to bottom; bit 31 is the leftmost dot
+    bool Dot(int x, int y) const {
+        return x >= 0 && x < width && y >= 0 && y < height && ((rows[y] >> (31 - x)) & 1) != 0;
+    }
 };
 
-class HexFont {
+class BitmapFont {
 public:
+    const Glyph* Find(char32_t codePoint) const;
+    size_t Size() const { return glyphs_.size(); }
+    // Dots from the top of a cell to the bottom.
+    int Height() const { return height_; }
+
+protected:
+    explicit BitmapFont(int height) : height_(height) {}
+    std::unordered_map<char32_t, Glyph> glyphs_;
+    int height_;
+};
+
+class HexFont : public BitmapFont {
+public:
+    HexFont() : BitmapFont(16) {}
     // Reads an uncompressed .hex file; lines that are not glyphs are skipped.
     bool Load(const std::string& path, std::string& error);
     // Parses .hex lines held in memory.
     void Parse(const std::string& text);
-    const Glyph* Find(char32_t codePoint) const;
-    size_t Size() const { return glyphs_.size(); }
 
 private:
     bool ParseLine(const char* line, size_t length);
-    std::unordered_map<char32_t, Glyph> glyphs_;
 };
 
-// Where the font is looked for: $LEDSIGN_UNIFONT, else Debian's unifont package's file.
+// An X11 bitmap font in the Portable Compiled Format, uncompressed and Unicode-encoded
+// (iso10646-1), up to kMaxGlyphDots high. Its height is its PIXEL_SIZE, else its ascent plus
+// descent; characters above U+FFFF cannot be encoded in it.
+class PcfFont : public BitmapFont {
+public:
+    PcfFont() : BitmapFont(0) {}
+    bool Load(const std::string& path, std::string& error);
+    // Reads a whole file held in memory. On failure the font is left empty and `error` says why.
+    bool Parse(const std::string& bytes, std::string& error);
+    // Dot rows of the cell above the baseline.
+    int Baseline() const { return baseline_; }
+
+private:
+    int baseline_ = 0;
+};
+
+// Where Unifont is looked for: $LEDSIGN_UNIFONT, else Debian's unifont package's file.
 std::string DefaultFontPath();
+
+// Where bitmap fonts drawn dot for dot are looked for: the paths in $LEDSIGN_ROW_FONTS (separated
+// by ':'), else the 12-dot WenQuanYi song of Debian's xfonts-wqy package.
+std::vector<std::string> DefaultRowFontPaths();
+constexpr char kWenQuanYi12Path[] = "/usr/share/fonts/X11/misc/wenquanyi_9pt.pcf";
 
 class DotBitmap {
 public:
@@ -60,11 +103,23 @@ struct RowCapacity {
     int wides;
 };
 
-// Draws each row's text from the left, its glyphs scaled to the row's height (the sign's height
-// shared by its rows) and, with a capacity, to the width of one character cell of the sign, so
-// that a row holds exactly the characters the sign shows; text wider than the sign is cut at the
-// edge. A character the font lacks is drawn as an open box.
-DotBitmap RenderSign(const SignGeometry& geometry, const std::vector<std::u32string>& rows, const HexFont& font,
+// The fonts a picture is drawn with: Unifont, scaled to any row height, and fonts drawn dot for
+// dot on rows of their own height. A character a row's own font lacks is drawn from Unifont.
+struct SignFonts {
+    const BitmapFont* scaled = nullptr;
+    std::vector<const BitmapFont*> native;
+};
+
+// Draws each row's text from the left, in the font made for the row's height (the sign's height
+// shared by its rows) where there is one, else in Unifont scaled to it. With a capacity, each
+// character takes one cell of the sign's width divided by the characters a row holds (ASCII a
+// single-byte cell, a full-width glyph a double-byte one), so that a row holds exactly the
+// characters the sign shows; text wider than the sign is cut at the edge. A character no font
+// has is drawn as an open box.
+DotBitmap RenderSign(const SignGeometry& geometry, const std::vector<std::u32string>& rows, const SignFonts& fonts,
+                     RowCapacity capacity = {0, 0});
+// Unifont alone.
+DotBitmap RenderSign(const SignGeometry& geometry, const std::vector<std::u32string>& rows, const BitmapFont& font,
                      RowCapacity capacity = {0, 0});
 
 // The picture for a terminal: two dot rows per text line with half-block characters, in a frame.

@@ -4,10 +4,10 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <termios.h>
 #include <time.h>
@@ -16,17 +16,18 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "tools/DotMatrix.h"
-#include "tools/TextFormat.h"
-#include "tools/PngWriter.h"
 #include "serial/PosixLine.h"
 #include "signs/AllModels.h"
+#include "tools/DotMatrix.h"
+#include "tools/PngWriter.h"
 #include "tools/SignDecoder.h"
 #include "tools/TextCodec.h"
+#include "tools/TextFormat.h"
 
 namespace ledsign::tools {
 namespace {
@@ -50,8 +51,13 @@ const char kUsageText[] =
     "  --png PATH        after each change, write the sign's picture to PATH as a PNG image\n"
     "  --dot-pixels N    size of one LED in the PNG, in pixels (default 4)\n"
     "  --no-picture      do not draw the sign in the terminal\n"
-    "  --font PATH       GNU Unifont .hex font (default $LEDSIGN_UNIFONT or\n"
-    "                    /usr/share/unifont/unifont.hex from Debian's unifont package)\n"
+    "  --font PATH       GNU Unifont .hex font, scaled to rows of any height (default $LEDSIGN_UNIFONT\n"
+    "                    or /usr/share/unifont/unifont.hex from Debian's unifont package)\n"
+    "  --row-font PATH   an uncompressed PCF bitmap font, drawn dot for dot on rows of its own\n"
+    "                    height, Unifont standing in for the characters it lacks; may be given more\n"
+    "                    than once (default: the paths in $LEDSIGN_ROW_FONTS, separated by ':', else\n"
+    "                    the 12-dot WenQuanYi song /usr/share/fonts/X11/misc/wenquanyi_9pt.pcf from\n"
+    "                    Debian's xfonts-wqy package, for 12-dot rows)\n"
     "  --gap MS          a frame still incomplete after MS quiet milliseconds is reported as\n"
     "                    truncated (default 300)\n"
     "  --idle-exit MS    end after MS milliseconds without bytes (once some have arrived)\n"
@@ -91,6 +97,7 @@ struct Options {
     std::string device;
     std::string png;
     std::string font;
+    std::vector<std::string> rowFonts;
     int dotPixels = 4;
     long gapMs = 300;
     long idleExitMs = 0;
@@ -144,6 +151,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
             options.png = argv[++i];
         } else if (arg == "--font") {
             options.font = argv[++i];
+        } else if (arg == "--row-font") {
+            options.rowFonts.push_back(argv[++i]);
         } else if (arg == "--parity") {
             options.parity = argv[++i];
         } else if (arg == "--baud" || arg == "--stop-bits" || arg == "--data-bits") {
@@ -216,9 +225,13 @@ int TerminalColumns() {
 
 class VirtualSign {
 public:
-    VirtualSign(const Options& options, const HexFont* font, int lineFd)
-        : options_(options), geometry_(options.model->geometry), font_(font),
-          rows_(static_cast<size_t>(geometry_.rows)), lineFd_(lineFd), expected_(ExpectedLine(options)) {
+    VirtualSign(const Options& options, const SignFonts* fonts, int lineFd)
+        : options_(options),
+          geometry_(options.model->geometry),
+          fonts_(fonts),
+          rows_(static_cast<size_t>(geometry_.rows)),
+          lineFd_(lineFd),
+          expected_(ExpectedLine(options)) {
         switch (options.model->protocol) {
             case SignProtocol::kHeaderFramedTwoRows: neededGapMs_ = kTwoRowPauseMs; break;
             case SignProtocol::kHeaderFramedOneRow: neededGapMs_ = kOneRowPauseMs; break;
@@ -260,7 +273,7 @@ public:
             std::printf("[%s] MALFORMED at byte %llu: %s: %s\n", clock.c_str(),
                         static_cast<unsigned long long>(event.offset), event.reason.c_str(), HexBytes(event.bytes).c_str());
         }
-        if (event.kind != SignEvent::kMalformed && font_ != nullptr) Draw();
+        if (event.kind != SignEvent::kMalformed && fonts_ != nullptr) Draw();
         std::fflush(stdout);
     }
 
@@ -269,7 +282,7 @@ private:
         std::vector<std::u32string> rows;
         for (const std::string& row : rows_) rows.push_back(DecodeUtf8(GbkToUtf8Lenient(row)));
         const SignIdentity& identity = options_.model->identity;
-        const DotBitmap bitmap = RenderSign(geometry_, rows, *font_, {identity.rowChars, identity.rowWideChars});
+        const DotBitmap bitmap = RenderSign(geometry_, rows, *fonts_, {identity.rowChars, identity.rowWideChars});
         if (options_.picture) std::fputs(DrawForTerminal(bitmap, TerminalColumns()).c_str(), stdout);
         if (!options_.png.empty()) {
             uint32_t width = 0, height = 0;
@@ -331,7 +344,7 @@ private:
 
     const Options& options_;
     SignGeometry geometry_;
-    const HexFont* font_;
+    const SignFonts* fonts_;         // null: no picture
     std::vector<std::string> rows_;  // what each row shows, GBK
     int lineFd_;
     ListenAt expected_;
@@ -353,6 +366,33 @@ int Run(int argc, char** argv) {
             if (!options.font.empty()) return Fail(error);
             std::fprintf(stderr, "signemu: %s; rows are shown as text only (install Debian's unifont package)\n",
                          error.c_str());
+        }
+    }
+    SignFonts fonts;
+    std::deque<PcfFont> rowFonts;
+    if (font.Size() > 0) {
+        fonts.scaled = &font;
+        const SignGeometry& geometry = options.model->geometry;
+        const int rowHeight = geometry.height / geometry.rows;
+        const bool given = !options.rowFonts.empty();
+        for (const std::string& path : given ? options.rowFonts : DefaultRowFontPaths()) {
+            // Debian's WenQuanYi is only ever drawn on 12-dot rows.
+            if (path == kWenQuanYi12Path && rowHeight != 12) continue;
+            std::string error;
+            PcfFont& rowFont = rowFonts.emplace_back();
+            if (!rowFont.Load(path, error)) {
+                if (given) return Fail(error);
+                std::fprintf(stderr, "signemu: %s; %s\n", error.c_str(),
+                             path == kWenQuanYi12Path ? "12-dot rows are scaled from Unifont (install Debian's "
+                                                        "xfonts-wqy package for its 12-dot Chinese font)"
+                                                      : "rows are drawn without it");
+                continue;
+            }
+            if (rowFont.Height() != rowHeight) {
+                std::fprintf(stderr, "signemu: %s is %d dots high and this sign's rows are %d: it is not used\n",
+                             path.c_str(), rowFont.Height(), rowHeight);
+            }
+            fonts.native.push_back(&rowFont);
         }
     }
 
@@ -442,7 +482,7 @@ int Run(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     SignDecoder decoder(*options.model);
-    VirtualSign sign(options, font.Size() > 0 ? &font : nullptr, fd);
+    VirtualSign sign(options, fonts.scaled != nullptr ? &fonts : nullptr, fd);
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     auto lastByte = start;

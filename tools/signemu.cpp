@@ -77,7 +77,8 @@ const char kUsageText[] =
     "  signemu --model brava --link /tmp/sign &\n"
     "  ledctl ./libbrava.so write '欢迎光临#Welcome' --port /tmp/sign\n"
     "\n"
-    "Exit status: 0 done; 2 usage error or the port could not be set up.\n";
+    "Exit status: 0 done; 1 the line closed under it (a device went away); 2 usage error or the\n"
+    "port could not be set up.\n";
 
 // The usage text with the models the build knows filled in.
 void PrintUsage() {

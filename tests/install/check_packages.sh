@@ -28,6 +28,7 @@ zip=$work/packages/ledsign-${version}-windows.zip
 [ "$(dpkg-deb -f "$deb" Package Version Architecture | tr '\n' ' ')" = "Package: ledsign Version: $version Architecture: amd64 " ] ||
   fail "the .deb's control fields: $(dpkg-deb -f "$deb" Package Version Architecture | tr '\n' ' ')"
 dpkg-deb -f "$deb" Depends | grep -qw unifont || fail "the .deb does not depend on unifont"
+dpkg-deb -f "$deb" Recommends | grep -qw xfonts-wqy || fail "the .deb does not recommend xfonts-wqy"
 listing=$(dpkg-deb -c "$deb" | awk '{print $NF}')
 for file in $(linux_tree_files "$models"); do
   grep -qx "./usr/$file" <<<"$listing" || fail ".deb: no /usr/$file"

@@ -249,6 +249,27 @@ std::string ByIdNames(const std::string& device) {
     return names;
 }
 
+// Joining the device's group helps only where the group may read and write it and is not root's;
+// otherwise the device needs a group of its own first (the host guide's udev rule gives dialout, 0660).
+OpenDiagnosis ExplainPermission(const std::string& path, const struct stat& status) {
+    const std::string group = GroupName(status.st_gid);
+    const bool groupMayUse = (status.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    const std::string what = "permission denied: " + path + " belongs to group " + group;
+    if (groupMayUse && status.st_gid != 0 && !InGroup(status.st_gid)) {
+        return {OpenFailure::kPermission,
+                what + " and this user is not in it. Next: sudo usermod -aG " + group + " $USER, then log in again."};
+    }
+    if (groupMayUse && status.st_gid != 0) {
+        return {OpenFailure::kPermission, what + "; this user is in it but may still not read and write the device."};
+    }
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+    return {OpenFailure::kPermission, what + " (mode " + mode +
+                                          "), which gives no sign user access. Next: a udev rule"
+                                          " giving it GROUP=\"dialout\", MODE=\"0660\" (the host guide shows one),"
+                                          " then sudo usermod -aG dialout $USER and log in again."};
+}
+
 }  // namespace
 
 std::vector<PortEntry> ListPorts() {
@@ -293,15 +314,7 @@ OpenDiagnosis ExplainOpenFailure(const PortSettings& settings, int32_t result) {
                                             "' as " + path + "). Next: `ledctl ports` lists the serial ports of this machine."};
     }
     if (!S_ISCHR(status.st_mode)) return {OpenFailure::kNotSerial, "not a serial device: " + path + " is not a character device."};
-    if (access(path.c_str(), R_OK | W_OK) != 0) {
-        const std::string group = GroupName(status.st_gid);
-        if (!InGroup(status.st_gid)) {
-            return {OpenFailure::kPermission, "permission denied: " + path + " belongs to group " + group +
-                                                  " and this user is not in it. Next: sudo usermod -aG " + group +
-                                                  " $USER, then log in again."};
-        }
-        return {OpenFailure::kPermission, "permission denied: this user may not read and write " + path + "."};
-    }
+    if (access(path.c_str(), R_OK | W_OK) != 0) return ExplainPermission(path, status);
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == EBUSY) return {OpenFailure::kInUse, "in use: " + path + " is held exclusively by " + Holders(path) + "."};

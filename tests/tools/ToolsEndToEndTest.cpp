@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -259,6 +260,11 @@ TEST(ToolsEndToEnd, LedctlReportsWhatWentWrong) {
     Pty free;
     const int holder = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    // Permission: one pty its group (dialout, gid 20 on Debian) may use, one no group may use.
+    Pty grouped;
+    ASSERT_EQ(chown(grouped.SlavePath().c_str(), static_cast<uid_t>(-1), 20), 0);
+    ASSERT_EQ(chmod(grouped.SlavePath().c_str(), 0660), 0);
+    ASSERT_EQ(chmod(free.SlavePath().c_str(), 0600), 0);
     const Case cases[] = {
         {"info", {PluginPath("elvane"), "info"}, 0, "vendor:         \xE4\xB8\x8A\xE6\xB5\xB7"},
         {"missing export", {"/lib/x86_64-linux-gnu/libm.so.6", "info"}, 3, "does not export InitLed"},
@@ -268,6 +274,8 @@ TEST(ToolsEndToEnd, LedctlReportsWhatWentWrong) {
         {"speed refused", {PluginPath("brava"), "clear", "--port", free.PortName(), "--baud", "12345"}, 8, "speed was refused"},
         {"in use", {PluginPath("brava"), "clear", "--port", pty.PortName()}, 6, "in use: " + pty.SlavePath() + " is held by " + std::to_string(getpid())},
         {"permission denied", {"--as-nobody", PluginPath("brava"), "clear", "--port", pty.PortName()}, 5, "permission denied: " + pty.SlavePath() + " belongs to group "},
+        {"not in the device's group", {"--as-nobody", PluginPath("brava"), "clear", "--port", grouped.PortName()}, 5, "belongs to group dialout and this user is not in it. Next: sudo usermod -aG dialout"},
+        {"no group may use the device", {"--as-nobody", PluginPath("brava"), "clear", "--port", free.PortName()}, 5, "(mode 0600), which gives no sign user access. Next: a udev rule"},
         {"empty port name", {PluginPath("brava"), "clear", "--port", ""}, 2, "--port needs a port name"},
         {"hex holding 00", {PluginPath("brava"), "write", "41 00 42", "--hex"}, 2, "00"},
         {"DLL on Linux", {"BRAVAX.DLL", "info"}, 3, "Windows DLL"},

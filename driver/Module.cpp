@@ -17,7 +17,9 @@ namespace {
 LedPort driverObject;
 
 // "<module> <event>!\n"
-void TraceModuleLine(const char* event) { TraceLine().Text(kSignIdentity.moduleName).Text(" ").Text(event).Text("!").Send(); }
+void TraceModuleLine(const char* event) {
+    TraceLine().Text(kSignIdentity.moduleName).Text(" ").Text(event).Text("!").Send();
+}
 
 #if !defined(_WIN32)
 // On Linux the loader runs static construction and destruction at dlopen and dlclose;

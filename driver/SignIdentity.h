@@ -6,7 +6,7 @@
 namespace ledsign {
 
 struct SignIdentity {
-    const char* moduleName;   // the name in the load and unload trace lines
+    const char* moduleName;  // the name in the load and unload trace lines
     int32_t dots;
     int32_t rowChars;
     int32_t rowWideChars;

@@ -41,7 +41,8 @@ public:
     TraceLine& Hex(const uint8_t* bytes, uint32_t count) {
         static const char kDigits[] = "0123456789ABCDEF";
         for (uint32_t index = 0; index < count; ++index) {
-            const char pair[4] = {index == 0 ? '\0' : ' ', kDigits[bytes[index] >> 4], kDigits[bytes[index] & 15], '\0'};
+            const char pair[4] = {index == 0 ? '\0' : ' ', kDigits[bytes[index] >> 4], kDigits[bytes[index] & 15],
+                                  '\0'};
             Text(index == 0 ? pair + 1 : pair);
             if (cut_) break;
         }

@@ -12,9 +12,9 @@
 
 namespace {
 
+using ledsign::SignModel;
 using ledsign::tools::SignDecoder;
 using ledsign::tools::SignEvent;
-using ledsign::SignModel;
 
 void Require(bool condition, const char* what) {
     if (!condition) {
@@ -34,8 +34,8 @@ std::vector<SignEvent> Decode(const SignModel& model, const uint8_t* bytes, size
 bool SameEvents(const std::vector<SignEvent>& a, const std::vector<SignEvent>& b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (a[i].kind != b[i].kind || a[i].row != b[i].row || a[i].text != b[i].text ||
-            a[i].bytes != b[i].bytes || a[i].offset != b[i].offset) {
+        if (a[i].kind != b[i].kind || a[i].row != b[i].row || a[i].text != b[i].text || a[i].bytes != b[i].bytes ||
+            a[i].offset != b[i].offset) {
             return false;
         }
     }

@@ -50,16 +50,23 @@ struct EventCursor {
         return event;
     }
     void Pause(uint32_t milliseconds) {
-        Require(next < events.size() && events[next].kind == LineEvent::kPause &&
-                    events[next].milliseconds == milliseconds, "missing pause");
+        Require(
+            next < events.size() && events[next].kind == LineEvent::kPause && events[next].milliseconds == milliseconds,
+            "missing pause");
         ++next;
     }
     bool Done() const { return next == events.size(); }
 };
 
 std::string HeaderOf(uint8_t row, uint8_t model, uint8_t dots, size_t length) {
-    return std::string{0x05, 0x01, 0x03, static_cast<char>(row), 0x00, static_cast<char>(model),
-                       static_cast<char>(dots), static_cast<char>(static_cast<uint8_t>(length))};
+    return std::string{0x05,
+                       0x01,
+                       0x03,
+                       static_cast<char>(row),
+                       0x00,
+                       static_cast<char>(model),
+                       static_cast<char>(dots),
+                       static_cast<char>(static_cast<uint8_t>(length))};
 }
 
 void CheckTwoRowText(const std::string& text, const HeaderFrameFormat& format, uint32_t failingWrite) {

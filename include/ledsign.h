@@ -24,23 +24,23 @@ extern "C" {
 
 /* Line settings handed to InitLed. 42 bytes, byte-packed; owned by the host. */
 typedef struct PortSettings {
-    char portName[10];    /* NUL-terminated, e.g. "COM1"; at most 9 characters */
-    int32_t baudRate;     /* e.g. 2400 */
-    int32_t dataBits;     /* 5..8; only the low byte counts */
-    int32_t stopBits;     /* 2 means two stop bits, anything else one */
-    char parityWord[20];  /* "NONE"/"none"/"None", "EVEN"/"even", "ODD"/"odd" */
+    char portName[10];   /* NUL-terminated, e.g. "COM1"; at most 9 characters */
+    int32_t baudRate;    /* e.g. 2400 */
+    int32_t dataBits;    /* 5..8; only the low byte counts */
+    int32_t stopBits;    /* 2 means two stop bits, anything else one */
+    char parityWord[20]; /* "NONE"/"none"/"None", "EVEN"/"even", "ODD"/"odd" */
 } PortSettings;
 
 /* Sign attributes filled by GetLEDAtt. The driver writes the listed fields only;
  * each text is written up to and including its NUL, the rest is left as the host left it. */
 typedef struct LEDAtt {
-    int32_t dots;          /* dot-matrix height of the sign: 32, 24 or 16 */
-    int32_t rowChars;      /* row capacity in single-byte characters */
-    int32_t rowWideChars;  /* row capacity in double-byte (GBK) characters */
-    int32_t twoRows;       /* 1 = two rows, 0 = one row */
-    char commText[128];    /* default line settings, e.g. "2400,8,NONE,1" */
-    char vendor[512];      /* vendor label, GBK */
-    char vendorCopy[512];  /* the same label again; the driver writes at most 9 bytes here */
+    int32_t dots;         /* dot-matrix height of the sign: 32, 24 or 16 */
+    int32_t rowChars;     /* row capacity in single-byte characters */
+    int32_t rowWideChars; /* row capacity in double-byte (GBK) characters */
+    int32_t twoRows;      /* 1 = two rows, 0 = one row */
+    char commText[128];   /* default line settings, e.g. "2400,8,NONE,1" */
+    char vendor[512];     /* vendor label, GBK */
+    char vendorCopy[512]; /* the same label again; the driver writes at most 9 bytes here */
 } LEDAtt;
 
 #pragma pack(pop)

@@ -16,6 +16,8 @@ packages+=(xfonts-wqy)
 packages+=(strace)
 # The install-tree test builds a host with pkg-config.
 packages+=(pkgconf)
+# The product code is kept formatted with clang-format.
+packages+=(clang-format)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -36,9 +36,9 @@ void NotifyHostMainWindow();
 // converted, so it reads the same on any code page). POSIX: the UTF-8 text on standard error.
 void ShowHostMessage(const HostText& text);
 
-// Writes a NUL-terminated text of `length` bytes to the trace channel: the debug output on Windows (a debug-output viewer shows
-// it), standard error on POSIX. Never raises SIGPIPE in the host: a standard error whose reader
-// has gone loses the text, nothing else.
+// Writes a NUL-terminated text of `length` bytes to the trace channel: the debug output on Windows (a debug-output
+// viewer shows it), standard error on POSIX. Never raises SIGPIPE in the host: a standard error whose reader has gone
+// loses the text, nothing else.
 void WriteTraceText(const char* text, size_t length);
 
 #if !defined(_WIN32)

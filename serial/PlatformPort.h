@@ -38,7 +38,7 @@ DCB BuildDcb(const DCB& current, const LineSettings& settings);
 
 // The receive monitor's thread as the starting thread holds it.
 struct PlatformMonitor {
-    HANDLE thread;     // null: no monitor thread
+    HANDLE thread;  // null: no monitor thread
     DWORD threadId;
     HANDLE stopEvent;  // manual-reset; signalled to ask the thread to end
     HMODULE module;    // the thread's own reference to the module that runs it
@@ -57,16 +57,16 @@ constexpr int kNoDescriptor = -1;      // no port held
 constexpr int kFailedDescriptor = -2;  // the last open failed
 constexpr const char* kMonitorThreadName = "serial-monitor";
 struct PlatformPort {
-    int fd;             // an open descriptor, kNoDescriptor or kFailedDescriptor
-    uint32_t inQueue;   // bytes waiting in the input queue as last counted by the caller's thread
-    int32_t baudRate;   // the speed the open port runs at
+    int fd;               // an open descriptor, kNoDescriptor or kFailedDescriptor
+    uint32_t inQueue;     // bytes waiting in the input queue as last counted by the caller's thread
+    int32_t baudRate;     // the speed the open port runs at
     bool pseudoTerminal;  // a pty: no output queue of its own, and it never keeps size or parity
 };
 
 struct PlatformMonitor {
     pthread_t thread;
-    bool running;      // a thread was started and has not been joined yet
-    int stopPipe[2];   // the read end turns readable when the thread is asked to end
+    bool running;     // a thread was started and has not been joined yet
+    int stopPipe[2];  // the read end turns readable when the thread is asked to end
     uint32_t (*routine)(void* context);
     void* context;
 };
@@ -115,8 +115,7 @@ void PlatformMonitorEnd(MonitorWaitState& wait);
 // Bytes waiting, counted into the thread's own line status.
 uint32_t PlatformMonitorBytesWaiting(const PlatformPort& port, MonitorWaitState& wait);
 // Waits for the next comm event; false when the thread was asked to end meanwhile.
-bool PlatformMonitorWaitEvent(const PlatformPort& port, const PlatformMonitor& monitor,
-                              MonitorWaitState& wait);
+bool PlatformMonitorWaitEvent(const PlatformPort& port, const PlatformMonitor& monitor, MonitorWaitState& wait);
 // Pauses for the given milliseconds; false (at once) when the thread was asked to end.
 bool PlatformMonitorPause(const PlatformMonitor& monitor, uint32_t milliseconds);
 

@@ -171,12 +171,10 @@ struct Rate {
 };
 
 constexpr Rate kRates[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},
-    {150, B150},       {200, B200},       {300, B300},       {600, B600},
-    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-    {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
-    {576000, B576000}, {921600, B921600}, {1000000, B1000000},
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},         {200, B200},
+    {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},     {2400, B2400},       {4800, B4800},
+    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200},   {230400, B230400},
+    {460800, B460800}, {500000, B500000}, {576000, B576000}, {921600, B921600}, {1000000, B1000000},
 };
 
 }  // namespace
@@ -220,8 +218,8 @@ bool BuildTermios(const termios& current, const LineSettings& settings, termios*
     // Raw bytes in both directions. No software flow control: nothing is read from the sign, so a
     // stray XOFF (0x13) from its side, or noise that looks like one, must not stop the output.
     // CRTSCTS stays as the device has it.
-    line.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                           ICRNL | INPCK | IXON | IXOFF | IXANY);
+    line.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | INPCK | IXON |
+                                           IXOFF | IXANY);
     line.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     line.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     line.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB);
@@ -323,10 +321,8 @@ bool PlatformHolds(const PlatformPort& port) { return port.fd >= 0; }
 bool PlatformOpenFailed(const PlatformPort& port) { return port.fd == kFailedDescriptor; }
 
 void PlatformSleep(uint32_t milliseconds) {
-    timespec remaining{static_cast<time_t>(milliseconds / 1000),
-                       static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
-    }
+    timespec remaining{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {}
 }
 
 uint32_t PlatformBytesWaiting(PlatformPort& port) {
@@ -388,9 +384,7 @@ bool PlatformMonitorBegin(MonitorWaitState&) { return true; }
 
 void PlatformMonitorEnd(MonitorWaitState&) {}
 
-uint32_t PlatformMonitorBytesWaiting(const PlatformPort& port, MonitorWaitState&) {
-    return CountWaiting(port.fd);
-}
+uint32_t PlatformMonitorBytesWaiting(const PlatformPort& port, MonitorWaitState&) { return CountWaiting(port.fd); }
 
 bool PlatformMonitorWaitEvent(const PlatformPort& port, const PlatformMonitor& monitor, MonitorWaitState&) {
     pollfd requests[2] = {{port.fd, POLLIN, 0}, {monitor.stopPipe[0], POLLIN, 0}};
@@ -403,8 +397,7 @@ bool PlatformMonitorWaitEvent(const PlatformPort& port, const PlatformMonitor& m
 }
 
 bool PlatformMonitorPause(const PlatformMonitor& monitor, uint32_t milliseconds) {
-    const int timeoutMs =
-        milliseconds > static_cast<uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(milliseconds);
+    const int timeoutMs = milliseconds > static_cast<uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(milliseconds);
     return !StopRequested(monitor, timeoutMs);
 }
 
@@ -439,8 +432,7 @@ void WriteTraceText(const char* text, size_t length) {
     sigpending(&pending);
     if (!pendingBefore && sigismember(&pending, SIGPIPE) == 1) {
         const timespec noWait{0, 0};
-        while (sigtimedwait(&pipeSignal, nullptr, &noWait) < 0 && errno == EINTR) {
-        }
+        while (sigtimedwait(&pipeSignal, nullptr, &noWait) < 0 && errno == EINTR) {}
     }
     pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
 }

@@ -85,8 +85,7 @@ DWORD WINAPI MonitorStart(LPVOID monitor) {
 BOOL CALLBACK TakeMainWindow(HWND window, LPARAM found) {
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
-    if (process != GetCurrentProcessId() || !IsWindowVisible(window) ||
-        GetWindow(window, GW_OWNER) != nullptr) {
+    if (process != GetCurrentProcessId() || !IsWindowVisible(window) || GetWindow(window, GW_OWNER) != nullptr) {
         return TRUE;
     }
     *reinterpret_cast<HWND*>(found) = window;
@@ -254,8 +253,7 @@ uint32_t PlatformMonitorBytesWaiting(const PlatformPort& port, MonitorWaitState&
     return wait.status.cbInQue;
 }
 
-bool PlatformMonitorWaitEvent(const PlatformPort& port, const PlatformMonitor& monitor,
-                              MonitorWaitState& wait) {
+bool PlatformMonitorWaitEvent(const PlatformPort& port, const PlatformMonitor& monitor, MonitorWaitState& wait) {
     ResetEvent(wait.overlapped.hEvent);
     if (WaitCommEvent(port.commHandle, &wait.eventMask, &wait.overlapped)) return true;
     // Any failure other than a pending wait counts as an event.

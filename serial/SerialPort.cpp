@@ -10,7 +10,8 @@ uint32_t WriteDeadlineMs(uint32_t count, int32_t baudRate) {
     constexpr uint64_t kBitsPerByte = 12;
     constexpr uint64_t kSlowestBaud = 50;
     constexpr uint64_t kGraceMs = 2000;
-    const uint64_t baud = baudRate < static_cast<int32_t>(kSlowestBaud) ? kSlowestBaud : static_cast<uint64_t>(baudRate);
+    const uint64_t baud =
+        baudRate < static_cast<int32_t>(kSlowestBaud) ? kSlowestBaud : static_cast<uint64_t>(baudRate);
     const uint64_t lineMs = (uint64_t{count} * kBitsPerByte * 1000 + baud - 1) / baud;
     return static_cast<uint32_t>(2 * lineMs + kGraceMs);
 }
@@ -35,8 +36,8 @@ SerialPort::SerialPort()
 
 SerialPort::~SerialPort() { Close(); }
 
-void SerialPort::Configure(std::string_view portName, int32_t baudRate, int32_t dataBits,
-                           int32_t stopBits, std::string_view parityWord) {
+void SerialPort::Configure(std::string_view portName, int32_t baudRate, int32_t dataBits, int32_t stopBits,
+                           std::string_view parityWord) {
     std::memset(portName_, 0, sizeof portName_);
     // A cut name could name a different port, so a name that does not fit is refused whole.
     portNameRefused_ = portName.size() >= kPortNameField;

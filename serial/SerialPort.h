@@ -52,8 +52,8 @@ struct LineSettings {
 
 constexpr uint32_t kPortNameField = 10;  // 9 characters and a NUL
 constexpr uint32_t kReadBufferSize = 100;
-constexpr int32_t kAutomaticReadLength = 50;  // asked for when nothing is waiting
-constexpr uint32_t kMonitorDefaultInterval = 100;  // milliseconds
+constexpr int32_t kAutomaticReadLength = 50;             // asked for when nothing is waiting
+constexpr uint32_t kMonitorDefaultInterval = 100;        // milliseconds
 constexpr uint32_t kMonitorFailedExitCode = 0xFFFFFFFF;  // the thread could not create its event
 
 // How long a write may take before it is abandoned: twice the time its bytes take on the line

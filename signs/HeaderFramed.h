@@ -60,8 +60,8 @@ int32_t WriteTwoRowText(Line& line, const HeaderFrameFormat& format, const char*
     const auto* hash = static_cast<const uint8_t*>(std::memchr(bytes, '#', length));
     const size_t row1Length = hash != nullptr ? static_cast<size_t>(hash - bytes) : length;
     const RowText row1 = SpaceIfEmpty(FitRow(bytes, row1Length, kTwoRowTextLimit));
-    const RowText row2 = SpaceIfEmpty(
-        hash != nullptr ? FitRow(hash + 1, length - row1Length - 1, kTwoRowTextLimit) : RowText{bytes, 0});
+    const RowText row2 =
+        SpaceIfEmpty(hash != nullptr ? FitRow(hash + 1, length - row1Length - 1, kTwoRowTextLimit) : RowText{bytes, 0});
 
     const RowHeader header1 = MakeRowHeader(format, 1, row1.length);
     const int32_t header1Result = line.Write(header1.bytes, sizeof header1.bytes);

@@ -4,7 +4,7 @@
 #pragma once
 
 #define BRAVA_MODULE_NAME "BRAVAX.DLL"
-#define BRAVA_FILE_VERSION 3,0,0,2
+#define BRAVA_FILE_VERSION 3, 0, 0, 2
 #define BRAVA_FILE_VERSION_TEXT "3.0.0.2"
 #define BRAVA_DESCRIPTION "32点双行LED条屏驱动，默认串口设置2400,8,NONE,1"
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #define CRESTO_MODULE_NAME "CRESTO.DLL"
-#define CRESTO_FILE_VERSION 3,0,0,1
+#define CRESTO_FILE_VERSION 3, 0, 0, 1
 #define CRESTO_FILE_VERSION_TEXT "3.0.0.1"
 #define CRESTO_DESCRIPTION "24点单行LED条屏驱动，默认串口设置4800,8,NONE,2"
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #define DORUN_MODULE_NAME "Dorun.DLL"
-#define DORUN_FILE_VERSION 3,0,0,2
+#define DORUN_FILE_VERSION 3, 0, 0, 2
 #define DORUN_FILE_VERSION_TEXT "3.0.0.2"
 #define DORUN_DESCRIPTION "16点单行LED条屏驱动，固定串口设置2400,8,NONE,1"
 

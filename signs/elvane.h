@@ -4,7 +4,7 @@
 #pragma once
 
 #define ELVANE_MODULE_NAME "ELVANE.DLL"
-#define ELVANE_FILE_VERSION 3,0,0,3
+#define ELVANE_FILE_VERSION 3, 0, 0, 3
 #define ELVANE_FILE_VERSION_TEXT "3.0.0.3"
 #define ELVANE_DESCRIPTION "24点双行LED条屏驱动，默认串口设置4800,8,NONE,2"
 

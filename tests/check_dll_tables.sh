@@ -27,7 +27,7 @@ models="$dir/sign-models.txt"
 while read -r sign dll_file; do
   name=${dll_file%.DLL}
   dll="$dir/$dll_file"
-  version=$(sed -n "s/^#define [A-Z0-9_]*_FILE_VERSION \([0-9,]*\)\$/\1/p" "$(dirname "$0")/../signs/$sign.h")
+  version=$(sed -n "s/^#define [A-Z0-9_]*_FILE_VERSION \([0-9, ]*\)\$/\1/p" "$(dirname "$0")/../signs/$sign.h" | tr -d " ")
   [ -f "$dll" ] || { fail "$name" "missing $dll (build the windows preset first)"; continue; }
   dump=$($objdump -p "$dll")
   if [ "$triplet" = x86_64-w64-mingw32 ]; then

@@ -487,7 +487,11 @@ std::u32string DecodeUtf8(const std::string& text) {
     size_t index = 0;
     while (index < text.size()) {
         const auto lead = static_cast<unsigned char>(text[index]);
-        const int extra = lead < 0x80 ? 0 : (lead >> 5) == 0x6 ? 1 : (lead >> 4) == 0xE ? 2 : (lead >> 3) == 0x1E ? 3 : -1;
+        const int extra = lead < 0x80           ? 0
+                          : (lead >> 5) == 0x6  ? 1
+                          : (lead >> 4) == 0xE  ? 2
+                          : (lead >> 3) == 0x1E ? 3
+                                                : -1;
         char32_t value = extra == 0 ? lead : extra == 1 ? lead & 0x1F : extra == 2 ? lead & 0x0F : lead & 0x07;
         bool valid = extra >= 0 && index + static_cast<size_t>(extra) < text.size();
         for (int k = 1; valid && k <= extra; ++k) {

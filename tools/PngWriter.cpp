@@ -73,8 +73,8 @@ std::string EncodePng(uint32_t width, uint32_t height, const std::vector<uint8_t
     std::string header;
     PutBigEndian(header, width);
     PutBigEndian(header, height);
-    header += '\x08';  // bit depth
-    header += '\x02';  // colour type: RGB
+    header += '\x08';                // bit depth
+    header += '\x02';                // colour type: RGB
     header += std::string(3, '\0');  // compression, filter, interlace
 
     std::string png = "\x89PNG\r\n\x1A\n";

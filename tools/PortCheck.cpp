@@ -1,11 +1,11 @@
 #include "tools/PortCheck.h"
 
-#include "tools/TextFormat.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "tools/TextFormat.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -107,7 +107,8 @@ OpenDiagnosis ExplainOpenFailure(const PortSettings& settings, int32_t result) {
     const HANDLE handle = OpenLikeThePlugins(port, error);
     if (handle == INVALID_HANDLE_VALUE) {
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            return {OpenFailure::kNoDevice, "no such device: " + port + " does not exist here (" + SystemErrorText(error) +
+            return {OpenFailure::kNoDevice, "no such device: " + port + " does not exist here (" +
+                                                SystemErrorText(error) +
                                                 "). Next: `ledctl ports` lists the COM ports of this machine."};
         }
         if (error == ERROR_ACCESS_DENIED) {
@@ -122,11 +123,13 @@ OpenDiagnosis ExplainOpenFailure(const PortSettings& settings, int32_t result) {
     CloseHandle(handle);
     if (!serial) return {OpenFailure::kNotSerial, "not a serial device: " + port + " opens but is no COM port."};
     if (result == -2) {
-        return {OpenFailure::kRefused, "the port refused the line settings (speed " + std::to_string(settings.baudRate) +
-                                           ", data bits " + std::to_string(settings.dataBits) +
+        return {OpenFailure::kRefused, "the port refused the line settings (speed " +
+                                           std::to_string(settings.baudRate) + ", data bits " +
+                                           std::to_string(settings.dataBits) +
                                            "). Next: use the settings the sign reports (`ledctl PLUGIN info`)."};
     }
-    return {OpenFailure::kOther, port + " opens now: it was busy for a moment, or the open failed for a reason that has passed."};
+    return {OpenFailure::kOther,
+            port + " opens now: it was busy for a moment, or the open failed for a reason that has passed."};
 }
 
 std::string ExplainWriteFailure(const PortSettings& settings, long tookMs) {
@@ -297,7 +300,8 @@ std::vector<PortEntry> ListPorts() {
         const std::string usb = UsbDescription(sys + "/device");
         if (!usb.empty()) entry.description += ", " + usb;
         const std::string byId = ByIdNames(entry.path);
-        if (!byId.empty()) entry.description += ", " + byId + " (too long for the plug-in: give " + entry.pluginName + ")";
+        if (!byId.empty())
+            entry.description += ", " + byId + " (too long for the plug-in: give " + entry.pluginName + ")";
         entry.state = AccessState(entry.path);
         ports.push_back(entry);
     }
@@ -311,13 +315,16 @@ OpenDiagnosis ExplainOpenFailure(const PortSettings& settings, int32_t result) {
     struct stat status {};
     if (stat(path.c_str(), &status) != 0) {
         return {OpenFailure::kNoDevice, "no such device: " + path + " does not exist (the plug-in reads '" + port +
-                                            "' as " + path + "). Next: `ledctl ports` lists the serial ports of this machine."};
+                                            "' as " + path +
+                                            "). Next: `ledctl ports` lists the serial ports of this machine."};
     }
-    if (!S_ISCHR(status.st_mode)) return {OpenFailure::kNotSerial, "not a serial device: " + path + " is not a character device."};
+    if (!S_ISCHR(status.st_mode))
+        return {OpenFailure::kNotSerial, "not a serial device: " + path + " is not a character device."};
     if (access(path.c_str(), R_OK | W_OK) != 0) return ExplainPermission(path, status);
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        if (errno == EBUSY) return {OpenFailure::kInUse, "in use: " + path + " is held exclusively by " + Holders(path) + "."};
+        if (errno == EBUSY)
+            return {OpenFailure::kInUse, "in use: " + path + " is held exclusively by " + Holders(path) + "."};
         return {OpenFailure::kOther, "cannot open " + path + ": " + std::strerror(errno) + "."};
     }
     const bool terminal = isatty(fd) != 0;
@@ -339,11 +346,12 @@ OpenDiagnosis ExplainOpenFailure(const PortSettings& settings, int32_t result) {
                                                "(`ledctl PLUGIN info`)."};
         }
         if (dataBits < 5 || dataBits > 8) {
-            return {OpenFailure::kRefused,
-                    "the framing was refused: the line takes 5 to 8 data bits, not " + std::to_string(settings.dataBits) + "."};
+            return {OpenFailure::kRefused, "the framing was refused: the line takes 5 to 8 data bits, not " +
+                                               std::to_string(settings.dataBits) + "."};
         }
-        return {OpenFailure::kRefused,
-                "the device refused the speed or framing. Next: use the settings the sign reports (`ledctl PLUGIN info`)."};
+        return {
+            OpenFailure::kRefused,
+            "the device refused the speed or framing. Next: use the settings the sign reports (`ledctl PLUGIN info`)."};
     }
     return {OpenFailure::kOther, path + " opens now: it was busy for a moment."};
 }

@@ -11,11 +11,11 @@
 namespace ledsign::tools {
 
 struct PortEntry {
-    std::string pluginName;  // what to give the plug-in as its port name
-    std::string path;        // the device (Linux) or the name opened (Windows)
-    std::string description; // what a person recognises it by: driver, USB ids and serial, by-id name
-    std::string state;       // "free", "in use" (by whom, where known), "absent", "no access"
-    bool nameFits;           // the plug-in name fits the record's 9 characters
+    std::string pluginName;   // what to give the plug-in as its port name
+    std::string path;         // the device (Linux) or the name opened (Windows)
+    std::string description;  // what a person recognises it by: driver, USB ids and serial, by-id name
+    std::string state;        // "free", "in use" (by whom, where known), "absent", "no access"
+    bool nameFits;            // the plug-in name fits the record's 9 characters
 };
 
 // The serial ports of this machine. Linux: every tty under /sys/class/tty with a device behind it

@@ -51,18 +51,16 @@ void SignDecoder::Flush(std::vector<SignEvent>& events) {
         frame_.clear();
         return;
     }
-    Reject(headerFramed_ ? "truncated frame: the line went quiet after " + std::to_string(frame_.size()) +
-                               " of its bytes"
-                         : "truncated frame: the line went quiet before its carriage return",
+    Reject(headerFramed_
+               ? "truncated frame: the line went quiet after " + std::to_string(frame_.size()) + " of its bytes"
+               : "truncated frame: the line went quiet before its carriage return",
            events);
 }
 
 void SignDecoder::Step(uint8_t byte, std::vector<SignEvent>& events) {
     const size_t index = frame_.size();
     switch (state_) {
-        case State::kIdle:
-            Idle(byte, events);
-            return;
+        case State::kIdle: Idle(byte, events); return;
 
         case State::kHeader: {
             const bool isLead = byte == kRowHeaderLead[0] || byte == kHeaderFramedClear[0];
@@ -171,8 +169,9 @@ void SignDecoder::Step(uint8_t byte, std::vector<SignEvent>& events) {
                 Idle(byte, events);
             } else if (frame_.size() - 3 >= kMaxEscRowBytes) {
                 frame_ += static_cast<char>(byte);
-                Reject("row longer than " + std::to_string(kMaxEscRowBytes) + " bytes; the rest of the frame is skipped",
-                       events);
+                Reject(
+                    "row longer than " + std::to_string(kMaxEscRowBytes) + " bytes; the rest of the frame is skipped",
+                    events);
                 state_ = State::kEscOverlong;
             } else {
                 frame_ += static_cast<char>(byte);

@@ -63,13 +63,13 @@ private:
     bool headerFramed_;
     int headerRows_;  // header-framed: the highest row number
     State state_ = State::kIdle;
-    std::string frame_;        // bytes of the frame being decoded
+    std::string frame_;  // bytes of the frame being decoded
     uint64_t frameOffset_ = 0;
-    size_t textLength_ = 0;    // header-framed: text bytes the header announced
+    size_t textLength_ = 0;  // header-framed: text bytes the header announced
     int row_ = 0;
-    std::string garbage_;      // bytes between frames not yet reported
+    std::string garbage_;  // bytes between frames not yet reported
     uint64_t garbageOffset_ = 0;
-    uint64_t offset_ = 0;      // line position of the byte being decoded
+    uint64_t offset_ = 0;  // line position of the byte being decoded
 };
 
 }  // namespace ledsign::tools

@@ -24,7 +24,8 @@ bool Convert(const std::string& text, UINT from, UINT to, std::string& result) {
     std::vector<wchar_t> buffer(static_cast<size_t>(wide));
     MultiByteToWideChar(from, strict, text.data(), static_cast<int>(text.size()), buffer.data(), wide);
     BOOL lossy = FALSE;
-    const int narrow = WideCharToMultiByte(to, 0, buffer.data(), wide, nullptr, 0, nullptr, to == CP_UTF8 ? nullptr : &lossy);
+    const int narrow =
+        WideCharToMultiByte(to, 0, buffer.data(), wide, nullptr, 0, nullptr, to == CP_UTF8 ? nullptr : &lossy);
     if (narrow <= 0) return false;
     result.resize(static_cast<size_t>(narrow));
     WideCharToMultiByte(to, 0, buffer.data(), wide, result.data(), narrow, nullptr, to == CP_UTF8 ? nullptr : &lossy);

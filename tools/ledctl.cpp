@@ -1,8 +1,8 @@
 // ledctl: a command-line host for the LED-sign plug-ins. It loads a plug-in by path, as the
 // display host does, and calls its exports: show a sign's attributes, write text, clear it.
 #include <cctype>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,8 +14,8 @@
 #include "signs/AllModels.h"
 #include "tools/PluginLibrary.h"
 #include "tools/PortCheck.h"
-#include "tools/TextFormat.h"
 #include "tools/TextCodec.h"
+#include "tools/TextFormat.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -128,18 +128,31 @@ int ParseOptions(const std::vector<std::string>& args, Options& options) {
             positional.insert(positional.end(), args.begin() + static_cast<long>(i) + 1, args.end());
             break;
         }
-        if (arg == "--raw") { options.raw = true; continue; }
-        if (arg == "--hex") { options.hex = true; continue; }
-        if (arg == "--trace") { options.trace = true; continue; }
-        if (arg == "--json") { options.json = true; continue; }
-        const bool takesValue = arg == "--port" || arg == "--baud" || arg == "--data-bits" ||
-                                arg == "--stop-bits" || arg == "--parity";
+        if (arg == "--raw") {
+            options.raw = true;
+            continue;
+        }
+        if (arg == "--hex") {
+            options.hex = true;
+            continue;
+        }
+        if (arg == "--trace") {
+            options.trace = true;
+            continue;
+        }
+        if (arg == "--json") {
+            options.json = true;
+            continue;
+        }
+        const bool takesValue =
+            arg == "--port" || arg == "--baud" || arg == "--data-bits" || arg == "--stop-bits" || arg == "--parity";
         if (takesValue) {
             if (i + 1 >= args.size()) return UsageError(arg + " needs a value");
             const std::string& value = args[++i];
             options.lineOptions = true;
             if (arg == "--port") {
-                if (value.empty()) return UsageError("--port needs a port name (an empty one is never COM1 by default)");
+                if (value.empty())
+                    return UsageError("--port needs a port name (an empty one is never COM1 by default)");
                 options.port = value;
                 options.hasPort = true;
             } else if (arg == "--parity") {
@@ -149,7 +162,9 @@ int ParseOptions(const std::vector<std::string>& args, Options& options) {
                 long number = 0;
                 if (!ParseNumber(value, number)) return UsageError(arg + " needs a number, not '" + value + "'");
                 (arg == "--baud" ? options.baud : arg == "--data-bits" ? options.dataBits : options.stopBits) = number;
-                (arg == "--baud" ? options.hasBaud : arg == "--data-bits" ? options.hasDataBits : options.hasStopBits) = true;
+                (arg == "--baud"        ? options.hasBaud
+                 : arg == "--data-bits" ? options.hasDataBits
+                                        : options.hasStopBits) = true;
             }
             continue;
         }
@@ -168,7 +183,8 @@ int ParseOptions(const std::vector<std::string>& args, Options& options) {
         return UsageError("unknown command '" + options.command + "'");
     }
     if (needsArgument != (positional.size() == 3) || positional.size() > 3) {
-        return UsageError(needsArgument ? options.command + " needs one argument" : options.command + " takes no argument");
+        return UsageError(needsArgument ? options.command + " needs one argument"
+                                        : options.command + " takes no argument");
     }
     if (needsArgument) options.argument = positional[2];
     if (options.port.size() > 9) return UsageError("port name '" + options.port + "' is longer than 9 characters");
@@ -184,7 +200,8 @@ bool ParseHex(const std::string& text, std::string& bytes) {
         digits += c;
     }
     if (digits.size() % 2 != 0) return false;
-    for (size_t i = 0; i < digits.size(); i += 2) bytes += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
+    for (size_t i = 0; i < digits.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
     return true;
 }
 
@@ -200,7 +217,8 @@ PortSettings BuildSettings(const Options& options, const LEDAtt& attributes) {
     settings.baudRate = static_cast<int32_t>(options.hasBaud ? options.baud : baud);
     settings.dataBits = static_cast<int32_t>(options.hasDataBits ? options.dataBits : dataBits);
     settings.stopBits = static_cast<int32_t>(options.hasStopBits ? options.stopBits : stopBits);
-    (options.hasParity ? options.parity : std::string(parity)).copy(settings.parityWord, sizeof settings.parityWord - 1);
+    (options.hasParity ? options.parity : std::string(parity))
+        .copy(settings.parityWord, sizeof settings.parityWord - 1);
     return settings;
 }
 
@@ -225,7 +243,8 @@ std::string SettingsAsRead(const PortSettings& settings) {
 void WarnAboutSettings(const Options& options) {
     const bool known = ParityAsRead(options.parity) != nullptr;
     if (options.hasParity && !known) {
-        Warn("the plug-ins read parity '" + options.parity + "' as NONE (they take NONE, EVEN or ODD, "
+        Warn("the plug-ins read parity '" + options.parity +
+             "' as NONE (they take NONE, EVEN or ODD, "
              "all capitals or all small letters; None too)");
     }
     if (options.hasStopBits && options.stopBits != 1 && options.stopBits != 2) {
@@ -243,7 +262,8 @@ const SignModel* ModelOfPlugin(const std::string& path) {
     const size_t slash = path.find_last_of("/\\");
     const std::string file = UpperCase(path.substr(slash == std::string::npos ? 0 : slash + 1));
     for (const BuiltModel& built : kBuiltModels) {
-        if (file == UpperCase(std::string("lib") + built.model->name + ".so") || file == UpperCase(built.windowsFileName)) {
+        if (file == UpperCase(std::string("lib") + built.model->name + ".so") ||
+            file == UpperCase(built.windowsFileName)) {
             return built.model;
         }
     }
@@ -278,9 +298,9 @@ void WarnAboutText(const std::string& text, const LEDAtt& attributes, const Sign
                                 : 0;
         if (used > 1.0) {
             Warn("row " + std::to_string(index + 1) + " (" + std::to_string(single) + " single-byte, " +
-                 std::to_string(wide) + " double-byte characters) is longer than the sign shows: " +
-                 std::to_string(attributes.rowChars) + " single-byte or " + std::to_string(attributes.rowWideChars) +
-                 " double-byte characters a row");
+                 std::to_string(wide) +
+                 " double-byte characters) is longer than the sign shows: " + std::to_string(attributes.rowChars) +
+                 " single-byte or " + std::to_string(attributes.rowWideChars) + " double-byte characters a row");
         }
     }
     if (attributes.twoRows == 0 && splits && hash != std::string::npos) {
@@ -319,10 +339,12 @@ int ShowPorts(bool json) {
         if (json) {
             std::printf("{\"port\":%s,\"path\":%s,\"description\":%s,\"state\":%s,\"fits\":%s}\n",
                         JsonString(port.pluginName).c_str(), JsonString(port.path).c_str(),
-                        JsonString(port.description).c_str(), JsonString(port.state).c_str(), port.nameFits ? "true" : "false");
+                        JsonString(port.description).c_str(), JsonString(port.state).c_str(),
+                        port.nameFits ? "true" : "false");
         } else {
             std::printf("%-9s  %-14s  %s; %s%s\n", port.pluginName.c_str(), port.path.c_str(), port.description.c_str(),
-                        port.state.c_str(), port.nameFits ? "" : "; the name is longer than the plug-in's 9 characters");
+                        port.state.c_str(),
+                        port.nameFits ? "" : "; the name is longer than the plug-in's 9 characters");
         }
     }
     if (ports.empty() && !json) std::printf("no serial ports found\n");
@@ -345,7 +367,8 @@ std::string PluginToLoad(const std::string& plugin) {
 bool EndsWithNoCase(const std::string& text, const std::string& end) {
     if (text.size() < end.size()) return false;
     for (size_t index = 0; index < end.size(); ++index) {
-        if (std::tolower(static_cast<unsigned char>(text[text.size() - end.size() + index])) != end[index]) return false;
+        if (std::tolower(static_cast<unsigned char>(text[text.size() - end.size() + index])) != end[index])
+            return false;
     }
     return true;
 }
@@ -359,7 +382,8 @@ std::string LoadFailureText(const std::string& plugin, const std::string& error)
     }
 #endif
     if (plugin.find_first_of("/\\") == std::string::npos) {
-        return error + "\n(no " + plugin + " in the current directory either: give the plug-in's path, e.g. ./" + plugin + ")";
+        return error + "\n(no " + plugin + " in the current directory either: give the plug-in's path, e.g. ./" +
+               plugin + ")";
     }
     return error;
 }
@@ -403,7 +427,8 @@ int Run(const std::vector<std::string>& args) {
         }
         if (options.hex) {
             if (!ParseHex(argument, text)) return UsageError("--hex text must be pairs of hex digits");
-            if (text.find('\0') != std::string::npos) return UsageError("--hex bytes hold 00: the text would end there");
+            if (text.find('\0') != std::string::npos)
+                return UsageError("--hex bytes hold 00: the text would end there");
         } else if (options.raw) {
             text = argument;
         } else if (!Utf8ToGbk(argument, text)) {

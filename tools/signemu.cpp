@@ -172,7 +172,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
         }
     }
     if (options.model == nullptr) return Fail("--model must be " + SignModelNames());
-    if (!options.link.empty() && !options.device.empty()) return Fail("--link is for a new pseudo-terminal, not --device");
+    if (!options.link.empty() && !options.device.empty())
+        return Fail("--link is for a new pseudo-terminal, not --device");
     if (options.json) options.picture = false;
     return -1;
 }
@@ -254,7 +255,9 @@ public:
         const std::string text = GbkToUtf8Lenient(event.text);
         if (options_.json) {
             std::printf("{\"event\":\"%s\",\"time\":\"%s\",\"elapsed_ms\":%.1f,\"offset\":%llu",
-                        event.kind == SignEvent::kRow ? "row" : event.kind == SignEvent::kClear ? "clear" : "malformed",
+                        event.kind == SignEvent::kRow     ? "row"
+                        : event.kind == SignEvent::kClear ? "clear"
+                                                          : "malformed",
                         clock.c_str(), elapsedMs, static_cast<unsigned long long>(event.offset));
             if (event.kind == SignEvent::kRow) {
                 std::printf(",\"row\":%d,\"text\":%s,\"gbk\":\"%s\",\"frame\":\"%s\"", event.row,
@@ -272,7 +275,8 @@ public:
             std::printf("[%s] cleared\n", clock.c_str());
         } else {
             std::printf("[%s] MALFORMED at byte %llu: %s: %s\n", clock.c_str(),
-                        static_cast<unsigned long long>(event.offset), event.reason.c_str(), HexBytes(event.bytes).c_str());
+                        static_cast<unsigned long long>(event.offset), event.reason.c_str(),
+                        HexBytes(event.bytes).c_str());
         }
         if (event.kind != SignEvent::kMalformed && fonts_ != nullptr) Draw();
         std::fflush(stdout);
@@ -313,14 +317,16 @@ private:
         }
         lastReportedLine_ = seen;
         if (options_.json) {
-            std::printf("{\"event\":\"line\",\"time\":\"%s\",\"speed\":%ld,\"stop_bits\":%ld,\"expected_speed\":%ld,"
-                        "\"expected_stop_bits\":%ld}\n",
-                        clock.c_str(), baud, stopBits, expected_.baud, expected_.stopBits);
+            std::printf(
+                "{\"event\":\"line\",\"time\":\"%s\",\"speed\":%ld,\"stop_bits\":%ld,\"expected_speed\":%ld,"
+                "\"expected_stop_bits\":%ld}\n",
+                clock.c_str(), baud, stopBits, expected_.baud, expected_.stopBits);
         } else {
-            std::printf("[%s] LINE: the port runs at %ld baud, %ld stop bit%s; this sign listens at %ld baud, %ld stop "
-                        "bit%s: a real sign would show garbage\n",
-                        clock.c_str(), baud, stopBits, stopBits == 1 ? "" : "s", expected_.baud, expected_.stopBits,
-                        expected_.stopBits == 1 ? "" : "s");
+            std::printf(
+                "[%s] LINE: the port runs at %ld baud, %ld stop bit%s; this sign listens at %ld baud, %ld stop "
+                "bit%s: a real sign would show garbage\n",
+                clock.c_str(), baud, stopBits, stopBits == 1 ? "" : "s", expected_.baud, expected_.stopBits,
+                expected_.stopBits == 1 ? "" : "s");
         }
     }
 
@@ -337,9 +343,10 @@ private:
             std::printf("{\"event\":\"timing\",\"time\":\"%s\",\"gap_ms\":%.0f,\"needed_ms\":%u}\n", clock.c_str(), gap,
                         neededGapMs_);
         } else {
-            std::printf("[%s] TOO SOON: this frame came %.0f ms after the previous one; the sign needs %u ms and may "
-                        "drop it\n",
-                        clock.c_str(), gap, neededGapMs_);
+            std::printf(
+                "[%s] TOO SOON: this frame came %.0f ms after the previous one; the sign needs %u ms and may "
+                "drop it\n",
+                clock.c_str(), gap, neededGapMs_);
         }
     }
 
@@ -414,10 +421,9 @@ int Run(int argc, char** argv) {
         // Raw input, so that a carriage return in a frame is not turned into a line feed.
         // The settings this sign listens at, applied to the device.
         const ListenAt listen = ExpectedLine(options);
-        const LineSettings wanted{static_cast<int32_t>(listen.baud),
-                                  static_cast<int32_t>(options.dataBits != 0 ? options.dataBits : 8),
-                                  static_cast<int32_t>(listen.stopBits),
-                                  ParityFromWord(options.parity.empty() ? "NONE" : options.parity)};
+        const LineSettings wanted{
+            static_cast<int32_t>(listen.baud), static_cast<int32_t>(options.dataBits != 0 ? options.dataBits : 8),
+            static_cast<int32_t>(listen.stopBits), ParityFromWord(options.parity.empty() ? "NONE" : options.parity)};
         termios current{};
         termios raw{};
         if (tcgetattr(fd, &current) != 0 || !BuildTermios(current, wanted, &raw) || tcsetattr(fd, TCSANOW, &raw) != 0) {
@@ -446,8 +452,10 @@ int Run(int argc, char** argv) {
                 unlink(options.link.c_str());
             }
             if (options.link.size() > 9) {
-                std::fprintf(stderr, "signemu: warning: --link %s is longer than the 9 characters a plug-in takes; "
-                             "give the plug-in %s\n", options.link.c_str(), slave.substr(5).c_str());
+                std::fprintf(stderr,
+                             "signemu: warning: --link %s is longer than the 9 characters a plug-in takes; "
+                             "give the plug-in %s\n",
+                             options.link.c_str(), slave.substr(5).c_str());
             }
             if (symlink(slave.c_str(), options.link.c_str()) != 0) {
                 return Fail("cannot link " + options.link + ": " + std::strerror(errno));
@@ -470,13 +478,14 @@ int Run(int argc, char** argv) {
                     expected.baud, expected.stopBits, expected.stopBits == 1 ? "" : "s",
                     options.baud != 0 || options.stopBits != 0 ? "as given" : "the sign's reported settings");
         if (options.model->protocol == SignProtocol::kEscLine) {
-            std::printf("frame timing: an ESC-line sign's 1 ms pause is below what a pty's arrival times show; "
-                        "not checked\n");
+            std::printf(
+                "frame timing: an ESC-line sign's 1 ms pause is below what a pty's arrival times show; "
+                "not checked\n");
         }
     }
     std::fflush(stdout);
 
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = RequestStop;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
@@ -516,7 +525,8 @@ int Run(int argc, char** argv) {
                 lastByte = now;
                 decoder.Feed(buffer, static_cast<size_t>(got), events);
             } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
-                std::fprintf(stderr, "signemu: the line closed (%s)\n", got == 0 ? "end of file" : std::strerror(errno));
+                std::fprintf(stderr, "signemu: the line closed (%s)\n",
+                             got == 0 ? "end of file" : std::strerror(errno));
                 status = 1;
                 break;
             }

@@ -116,6 +116,15 @@ bool ParseNumber(const std::string& text, long& value) {
 }
 
 // Parses the command line; returns -1 to go on, else the exit code to end with.
+// The option's switch in options, or null when arg is no switch.
+bool* FlagOption(const std::string& arg, Options& options) {
+    if (arg == "--raw") return &options.raw;
+    if (arg == "--hex") return &options.hex;
+    if (arg == "--trace") return &options.trace;
+    if (arg == "--json") return &options.json;
+    return nullptr;
+}
+
 int ParseOptions(const std::vector<std::string>& args, Options& options) {
     std::vector<std::string> positional;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -128,20 +137,9 @@ int ParseOptions(const std::vector<std::string>& args, Options& options) {
             positional.insert(positional.end(), args.begin() + static_cast<long>(i) + 1, args.end());
             break;
         }
-        if (arg == "--raw") {
-            options.raw = true;
-            continue;
-        }
-        if (arg == "--hex") {
-            options.hex = true;
-            continue;
-        }
-        if (arg == "--trace") {
-            options.trace = true;
-            continue;
-        }
-        if (arg == "--json") {
-            options.json = true;
+        bool* const flag = FlagOption(arg, options);
+        if (flag != nullptr) {
+            *flag = true;
             continue;
         }
         const bool takesValue =

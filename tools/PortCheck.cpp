@@ -256,13 +256,13 @@ std::string ByIdNames(const std::string& device) {
 // otherwise the device needs a group of its own first (the host guide's udev rule gives dialout, 0660).
 OpenDiagnosis ExplainPermission(const std::string& path, const struct stat& status) {
     const std::string group = GroupName(status.st_gid);
-    const bool groupMayUse = (status.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    const bool joinable = status.st_gid != 0 && (status.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
     const std::string what = "permission denied: " + path + " belongs to group " + group;
-    if (groupMayUse && status.st_gid != 0 && !InGroup(status.st_gid)) {
+    if (joinable && !InGroup(status.st_gid)) {
         return {OpenFailure::kPermission,
                 what + " and this user is not in it. Next: sudo usermod -aG " + group + " $USER, then log in again."};
     }
-    if (groupMayUse && status.st_gid != 0) {
+    if (joinable) {
         return {OpenFailure::kPermission, what + "; this user is in it but may still not read and write the device."};
     }
     char mode[8];

@@ -12,6 +12,8 @@ packages+=(dpkg-dev)
 packages+=(unifont)
 # It draws 12-dot rows with the WenQuanYi 12-dot song bitmap font.
 packages+=(xfonts-wqy)
+# The virtual sign's PNG picture is written with libpng.
+packages+=(libpng-dev)
 # The benchmark counts system calls with strace.
 packages+=(strace)
 # The install-tree test builds a host with pkg-config.

@@ -39,7 +39,7 @@ enum ExitCode {
 
 const char kUsageText[] =
     "usage: ledctl PLUGIN COMMAND [ARGUMENT] [OPTIONS]\n"
-    "       ledctl ports [--json]\n"
+    "       ledctl ports [--json] [--probe]\n"
     "\n"
     "Loads the LED-sign plug-in PLUGIN (./libbrava.so, BRAVAX.DLL, ...) and calls it as a host does.\n"
     "\n"
@@ -52,7 +52,8 @@ const char kUsageText[] =
     "  clear          blank the sign\n"
     "  mode N         set display mode N (0..255); the signs accept and ignore it\n"
     "  ports          list this machine's serial ports: the name to give the plug-in, what the\n"
-    "                 device is, whether it is in use and whether this user may open it\n"
+    "                 device is, whether it is in use and whether this user may open it; no port\n"
+    "                 is opened (on Windows only --probe tells free from in use)\n"
     "\n"
     "When OpenLed fails, ledctl looks at the port and says why (no such device, permission denied,\n"
     "in use and by whom, not a serial device, settings refused); when Write2Led fails, whether the\n"
@@ -73,6 +74,9 @@ const char kUsageText[] =
     "  --hex              TEXT is hex bytes, e.g. \"D6 D0 23 41\" (no 00: the text would end there)\n"
     "  --trace            the plug-in traces every write and pause (sets LEDSIGN_TRACE=1)\n"
     "  --json             ports: one JSON object per port\n"
+    "  --probe            ports, Windows: also open every COM1..COM256 to find ports the system does\n"
+    "                     not list and to tell free from in use. Probing opens each port, which\n"
+    "                     raises DTR and RTS on many drivers: equipment on it may reset\n"
     "  --help             show this help\n"
     "\n"
     "Examples:\n"
@@ -100,6 +104,7 @@ struct Options {
     bool hex = false;
     bool trace = false;
     bool json = false;
+    bool probe = false;
 };
 
 int UsageError(const std::string& message) {
@@ -122,6 +127,7 @@ bool* FlagOption(const std::string& arg, Options& options) {
     if (arg == "--hex") return &options.hex;
     if (arg == "--trace") return &options.trace;
     if (arg == "--json") return &options.json;
+    if (arg == "--probe") return &options.probe;
     return nullptr;
 }
 
@@ -331,8 +337,14 @@ int ShowInfo(const PluginExports& plugin) {
     return kSuccess;
 }
 
-int ShowPorts(bool json) {
-    const std::vector<PortEntry> ports = ListPorts();
+int ShowPorts(bool json, bool probe) {
+#if defined(_WIN32)
+    if (probe) {
+        std::fprintf(json ? stderr : stdout,
+                     "probing: each of COM1..COM256 is opened once (this raises DTR and RTS on many drivers)\n");
+    }
+#endif
+    const std::vector<PortEntry> ports = ListPorts(probe);
     for (const PortEntry& port : ports) {
         if (json) {
             std::printf("{\"port\":%s,\"path\":%s,\"description\":%s,\"state\":%s,\"fits\":%s}\n",
@@ -414,7 +426,7 @@ int Run(const std::vector<std::string>& args) {
     Options options;
     const int parsed = ParseOptions(args, options);
     if (parsed >= 0) return parsed;
-    if (options.command == "ports") return ShowPorts(options.json);
+    if (options.command == "ports") return ShowPorts(options.json, options.probe);
 
     std::string text;
     if (options.command == "write") {

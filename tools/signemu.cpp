@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -292,12 +291,9 @@ private:
         if (!options_.png.empty()) {
             uint32_t width = 0, height = 0;
             const std::vector<uint8_t> rgb = PaintLeds(bitmap, options_.dotPixels, width, height);
-            const std::string png = EncodePng(width, height, rgb);
-            // Written beside and renamed, so a viewer never reads half an image.
-            const std::string partial = options_.png + ".part";
-            std::ofstream(partial, std::ios::binary | std::ios::trunc) << png;
-            if (std::rename(partial.c_str(), options_.png.c_str()) != 0) {
-                std::fprintf(stderr, "signemu: cannot write %s: %s\n", options_.png.c_str(), std::strerror(errno));
+            std::string error;
+            if (!WriteFileAtomically(options_.png, EncodePng(width, height, rgb), error)) {
+                std::fprintf(stderr, "signemu: %s\n", error.c_str());
             }
         }
     }

@@ -2,7 +2,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <grp.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <sys/wait.h>
@@ -248,6 +250,39 @@ TEST(ToolsEndToEnd, SignemuRefusesPathsItMustNotTouch) {
     rmdir(directory);
 }
 
+// A process of another user (daemon, uid 1) holding a device open, with the plug-ins' lock or
+// exclusively, until the holder goes out of scope.
+class HeldByAnotherUser {
+public:
+    HeldByAnotherUser(const std::string& path, bool exclusive) {
+        int ready[2];
+        if (pipe(ready) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(ready[0]);
+            if (setgroups(0, nullptr) != 0 || setgid(1) != 0 || setuid(1) != 0) _exit(1);
+            const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+            const bool held = fd >= 0 && (exclusive ? ioctl(fd, TIOCEXCL) == 0 : flock(fd, LOCK_EX | LOCK_NB) == 0);
+            if (!held || write(ready[1], "1", 1) != 1) _exit(1);
+            for (;;) pause();
+        }
+        close(ready[1]);
+        char byte = 0;
+        held_ = read(ready[0], &byte, 1) == 1;
+        close(ready[0]);
+    }
+    ~HeldByAnotherUser() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    bool Held() const { return held_; }
+
+private:
+    pid_t pid_ = -1;
+    bool held_ = false;
+};
+
 TEST(ToolsEndToEnd, LedctlReportsWhatWentWrong) {
     struct Case {
         const char* name;
@@ -265,6 +300,13 @@ TEST(ToolsEndToEnd, LedctlReportsWhatWentWrong) {
     ASSERT_EQ(chown(grouped.SlavePath().c_str(), static_cast<uid_t>(-1), 20), 0);
     ASSERT_EQ(chmod(grouped.SlavePath().c_str(), 0660), 0);
     ASSERT_EQ(chmod(free.SlavePath().c_str(), 0600), 0);
+    // Held by another user's process, which an ordinary user cannot look into.
+    Pty locked;
+    Pty exclusive;
+    for (Pty* shared : {&locked, &exclusive}) ASSERT_EQ(chmod(shared->SlavePath().c_str(), 0666), 0);
+    const HeldByAnotherUser lockHolder(locked.SlavePath(), false);
+    const HeldByAnotherUser exclusiveHolder(exclusive.SlavePath(), true);
+    ASSERT_TRUE(lockHolder.Held() && exclusiveHolder.Held());
     const Case cases[] = {
         {"info", {PluginPath("elvane"), "info"}, 0, "vendor:         \xE4\xB8\x8A\xE6\xB5\xB7"},
         {"missing export", {"/lib/x86_64-linux-gnu/libm.so.6", "info"}, 3, "does not export InitLed"},
@@ -273,6 +315,8 @@ TEST(ToolsEndToEnd, LedctlReportsWhatWentWrong) {
         {"not a serial device", {PluginPath("brava"), "clear", "--port", "/dev/null"}, 7, "not a serial device"},
         {"speed refused", {PluginPath("brava"), "clear", "--port", free.PortName(), "--baud", "12345"}, 8, "speed was refused"},
         {"in use", {PluginPath("brava"), "clear", "--port", pty.PortName()}, 6, "in use: " + pty.SlavePath() + " is held by " + std::to_string(getpid())},
+        {"locked by another user", {"--as-nobody", PluginPath("brava"), "clear", "--port", locked.PortName()}, 6, "in use: " + locked.SlavePath() + " is held by a process this user cannot see."},
+        {"held exclusively by another user", {"--as-nobody", PluginPath("brava"), "clear", "--port", exclusive.PortName()}, 6, "in use: " + exclusive.SlavePath() + " is held exclusively by a process this user cannot see."},
         {"permission denied", {"--as-nobody", PluginPath("brava"), "clear", "--port", pty.PortName()}, 5, "permission denied: " + pty.SlavePath() + " belongs to group "},
         {"not in the device's group", {"--as-nobody", PluginPath("brava"), "clear", "--port", grouped.PortName()}, 5, "belongs to group dialout and this user is not in it. Next: sudo usermod -aG dialout"},
         {"no group may use the device", {"--as-nobody", PluginPath("brava"), "clear", "--port", free.PortName()}, 5, "(mode 0600), which gives no sign user access. Next: a udev rule"},
@@ -317,6 +361,39 @@ TEST(ToolsEndToEnd, LedctlPassesWhatItIsGivenAndWarnsWhatTheSignWillNotShow) {
     EXPECT_NE(output.find("3 stop bits as 1"), std::string::npos) << output;
     result = RunLedctl({plugin, "write", std::string(40, 'W'), "--port", pty.PortName()});
     EXPECT_NE(result.output.find("row 1 (40 single-byte"), std::string::npos) << result.output;
+}
+
+// A picture that cannot be written whole (here: past the file-size limit) is reported and leaves
+// the previous picture in place; none is left half-written beside it.
+TEST(ToolsEndToEnd, SignemuKeepsThePreviousPictureWhenAWriteFails) {
+    char directory[] = "/tmp/signemu-png-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const std::string png = std::string(directory) + "/sign.png";
+    FILE* previous = std::fopen(png.c_str(), "w");
+    std::fputs("previous picture", previous);
+    std::fclose(previous);
+    // 512-byte blocks; SIGXFSZ ignored, so the write fails instead of killing signemu.
+    Child signemu({"/bin/sh", "-c", "ulimit -f 1; trap '' XFSZ; exec " + std::string(SIGNEMU_PATH) +
+                                        " --model dorun --json --idle-exit 700 --dot-pixels 32 --png " + png},
+                  true);
+    std::string line;
+    while ((line = signemu.ReadLine(10000)) != "" && Field(line, "event") != "port") {
+    }
+    ASSERT_EQ(Field(line, "event"), "port") << line;
+    EXPECT_EQ(RunLedctl({PluginPath("dorun"), "write", "AB", "--port", Field(line, "port")}).status, 0);
+    std::string output;
+    EXPECT_EQ(signemu.Finish(20000, output), 0) << output;
+    EXPECT_NE(output.find("cannot write " + png + ".part"), std::string::npos) << output;
+    char contents[32] = {};
+    previous = std::fopen(png.c_str(), "r");
+    ASSERT_NE(previous, nullptr);
+    EXPECT_EQ(std::fread(contents, 1, sizeof contents, previous), 16u);
+    std::fclose(previous);
+    EXPECT_STREQ(contents, "previous picture");
+    struct stat partial {};
+    EXPECT_NE(stat((png + ".part").c_str(), &partial), 0);
+    std::remove(png.c_str());
+    rmdir(directory);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "serial/SerialPort.h"
@@ -18,6 +19,7 @@
 #include "tools/PortCheck.h"
 #include "tools/TextCodec.h"
 #include "tools/TextFormat.h"
+#include "tools/TraceRelay.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -73,7 +75,8 @@ const char kFooter[] =
     "  ledctl ./libbrava.so write -- '-5 °C' --port=ttyUSB0 --trace\n"
     "  ledctl BRAVAX.DLL clear --port COM12 --baud 9600\n"
     "\n"
-    "Exit status: 0 done; 1 the plug-in reported a failure (result printed); 2 usage error;\n"
+    "Exit status: 0 done; 1 the plug-in reported a failure (result printed; with --repeat, any call\n"
+    "did); 2 usage error;\n"
     "3 the plug-in could not be loaded or lacks an export; OpenLed failed: 4 no such device,\n"
     "5 permission denied, 6 in use, 7 not a serial device, 8 settings refused.";
 
@@ -91,6 +94,7 @@ struct Options {
     bool trace = false;
     bool json = false;
     bool probe = false;
+    long repeat = 1;
 };
 
 int UsageError(const std::string& message) {
@@ -128,7 +132,14 @@ OptionTable DeclareOptions(CLI::App& app, Options& options, std::vector<std::str
         app.add_option("--parity", options.parity, "NONE, EVEN or ODD")->type_name("WORD")->group("Line options");
     app.add_flag("--raw", options.raw, "pass TEXT's bytes unchanged instead of converting UTF-8 to GBK");
     app.add_flag("--hex", options.hex, "TEXT is hex bytes, e.g. \"D6 D0 23 41\" (no 00: the text would end there)");
-    app.add_flag("--trace", options.trace, "the plug-in traces every write and pause (sets LEDSIGN_TRACE=1)");
+    app.add_flag("--trace", options.trace,
+                 "the plug-in traces every write and pause, and why the line failed and how it came back (sets "
+                 "LEDSIGN_TRACE=1); ledctl shows the lines as they come");
+    app.add_option("--repeat", options.repeat,
+                   "make the call N times, one second apart: a line that drops out and comes back shows (with "
+                   "--trace: \"the line was lost and came back\")")
+        ->type_name("N")
+        ->check(WholeNumber(1, 100000));
     app.add_flag("--json", options.json, "ports: one JSON object per port");
     app.add_flag("--probe", options.probe,
                  "ports, Windows: also open every COM1..COM256 to find ports the system does not list and to tell "
@@ -411,6 +422,28 @@ long ElapsedMs(const std::chrono::steady_clock::time_point& start) {
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
 }
 
+// One call on the sign, its result printed; false when it failed, after saying why.
+bool CallOnce(const PluginExports& plugin, const Options& options, const std::string& text, long mode,
+              const PortSettings& settings) {
+    int32_t result = 1;
+    // Kept in step with the trace lines, which come on standard error as the call runs.
+    std::fflush(stdout);
+    const auto start = std::chrono::steady_clock::now();
+    if (options.command == "write") {
+        result = plugin.Write2Led(text.c_str());
+        std::printf("Write2Led: %d (%zu bytes)\n", result, text.size());
+    } else if (options.command == "clear") {
+        result = plugin.ClearLed();
+        std::printf("ClearLed: %d\n", result);
+    } else {
+        plugin.SetShowMode(static_cast<unsigned char>(mode));
+        std::printf("SetShowMode: %ld\n", mode);
+    }
+    std::fflush(stdout);
+    if (result <= 0) std::fprintf(stderr, "ledctl: %s\n", ExplainWriteFailure(settings, ElapsedMs(start)).c_str());
+    return result > 0;
+}
+
 int Run(const std::vector<std::string>& args) {
     Options options;
     const int parsed = ParseOptions(args, options);
@@ -441,12 +474,15 @@ int Run(const std::vector<std::string>& args) {
         mode = std::stol(number);
     }
 
+    TraceRelay relay;
     if (options.trace) {
 #if defined(_WIN32)
         SetEnvironmentVariableA("LEDSIGN_TRACE", "1");
 #else
         setenv("LEDSIGN_TRACE", "1", 1);
 #endif
+        std::string why;
+        if (!relay.Start(why)) Warn("the trace lines are not shown here: " + why);
     }
     PluginLibrary library;
     std::string error;
@@ -497,22 +533,18 @@ int Run(const std::vector<std::string>& args) {
         return OpenFailureExit(why.reason);
     }
 
-    int32_t result = 1;
-    const auto start = std::chrono::steady_clock::now();
-    if (options.command == "write") {
-        result = plugin.Write2Led(text.c_str());
-        std::printf("Write2Led: %d (%zu bytes)\n", result, text.size());
-    } else if (options.command == "clear") {
-        result = plugin.ClearLed();
-        std::printf("ClearLed: %d\n", result);
-    } else {
-        plugin.SetShowMode(static_cast<unsigned char>(mode));
-        std::printf("SetShowMode: %ld\n", mode);
+    bool allDone = true;
+    for (long call = 0; call < options.repeat; ++call) {
+        if (call > 0) std::this_thread::sleep_for(std::chrono::seconds(1));
+        allDone &= CallOnce(plugin, options, text, mode, settings);
+        if (relay.TakeComeBack()) {
+            std::printf("ledctl: the line was lost and came back\n");
+            std::fflush(stdout);
+        }
     }
-    if (result <= 0) std::fprintf(stderr, "ledctl: %s\n", ExplainWriteFailure(settings, ElapsedMs(start)).c_str());
     plugin.CloseLed();
     std::printf("CloseLed: done\n");
-    return result > 0 ? kSuccess : kSignFailure;
+    return allDone ? kSuccess : kSignFailure;
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "signs/AllModels.h"
-#include "tools/SignDecoder.h"
+#include "tools/signview/SignDecoder.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "include/ledsign.h"
-#include "tools/PluginLibrary.h"
+#include "tools/common/PluginLibrary.h"
 
 namespace ledsign::test {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/TextFormat.h"
+#include "tools/common/TextFormat.h"
 
 namespace ledsign::test {
 

@@ -22,7 +22,7 @@
 #include "ProcessProbe.h"
 #include "serial/HostServices.h"
 #include "serial/SerialPort.h"
-#include "tools/TextCodec.h"
+#include "tools/common/TextCodec.h"
 
 namespace ledsign::test {
 namespace {

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "SignCases.h"
-#include "tools/DotMatrix.h"
-#include "tools/PngWriter.h"
-#include "tools/TextCodec.h"
+#include "tools/signview/DotMatrix.h"
+#include "tools/signview/PngWriter.h"
+#include "tools/common/TextCodec.h"
 
 #include <png.h>
 

@@ -8,8 +8,8 @@
 
 #include "RecordingLine.h"
 #include "SignCases.h"
-#include "tools/SignDecoder.h"
-#include "tools/TextCodec.h"
+#include "tools/signview/SignDecoder.h"
+#include "tools/common/TextCodec.h"
 
 namespace ledsign::test {
 namespace {

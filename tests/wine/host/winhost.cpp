@@ -35,8 +35,8 @@
 #include <string>
 
 #include "include/ledsign.h"
-#include "tools/TextFormat.h"
-#include "tools/PluginLibrary.h"
+#include "tools/common/TextFormat.h"
+#include "tools/common/PluginLibrary.h"
 
 namespace ledsign::test {
 namespace {

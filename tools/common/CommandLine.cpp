@@ -1,4 +1,4 @@
-#include "tools/CommandLine.h"
+#include "tools/common/CommandLine.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "tools/DotMatrix.h"
+#include "tools/signview/DotMatrix.h"
 
 #include <algorithm>
 #include <cstdlib>

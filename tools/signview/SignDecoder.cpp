@@ -1,7 +1,7 @@
-#include "tools/SignDecoder.h"
+#include "tools/signview/SignDecoder.h"
 
 #include "signs/AllModels.h"
-#include "tools/TextFormat.h"
+#include "tools/common/TextFormat.h"
 
 namespace ledsign::tools {
 

@@ -1,4 +1,4 @@
-#include "tools/TextCodec.h"
+#include "tools/common/TextCodec.h"
 
 #if defined(_WIN32)
 #include <windows.h>

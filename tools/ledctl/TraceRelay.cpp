@@ -1,4 +1,4 @@
-#include "tools/TraceRelay.h"
+#include "tools/ledctl/TraceRelay.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "tools/PluginLibrary.h"
+#include "tools/common/PluginLibrary.h"
 
-#include "tools/TextFormat.h"
+#include "tools/common/TextFormat.h"
 
 #if defined(_WIN32)
 #include <windows.h>

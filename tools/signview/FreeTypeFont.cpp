@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "tools/DotMatrix.h"
+#include "tools/signview/DotMatrix.h"
 
 namespace ledsign::tools {
 

@@ -1,4 +1,4 @@
-#include "tools/PngWriter.h"
+#include "tools/signview/PngWriter.h"
 
 #include <png.h>
 

@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "tools/SignDecoder.h"
+#include "tools/signview/SignDecoder.h"
 
 namespace ledsign::tools {
 

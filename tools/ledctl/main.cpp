@@ -1,0 +1,280 @@
+// ledctl: a command-line host for the LED-sign plug-ins. It loads a plug-in by path, as the
+// display host does, and calls its exports: show a sign's attributes, write text, clear it.
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "serial/SerialPort.h"
+#include "signs/AllModels.h"
+#include "tools/common/CommandLine.h"
+#include "tools/common/JsonLine.h"
+#include "tools/common/PluginLibrary.h"
+#include "tools/common/TextCodec.h"
+#include "tools/common/TextFormat.h"
+#include "tools/ledctl/Options.h"
+#include "tools/ledctl/Ports.h"
+#include "tools/ledctl/Settings.h"
+#include "tools/ledctl/TraceRelay.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+namespace ledsign::tools {
+namespace {
+
+bool ParseHex(const std::string& text, std::string& bytes) {
+    std::string digits;
+    for (char c : text) {
+        if (c == ' ' || c == ',') continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+        digits += c;
+    }
+    if (digits.size() % 2 != 0) return false;
+    for (size_t i = 0; i < digits.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
+    return true;
+}
+
+const char* OpenResultText(int32_t result) {
+    switch (result) {
+        case 1: return "open";
+        case -1: return "the port could not be opened (missing, or in use)";
+        case -2: return "the port refused the line settings";
+        default: return "unexpected result";
+    }
+}
+
+int ShowInfo(const PluginExports& plugin) {
+    LEDAtt attributes{};
+    const int32_t result = plugin.GetLEDAtt(&attributes);
+    std::string vendor;
+    if (!GbkToUtf8(attributes.vendor, vendor)) vendor = "(label not GBK)";
+    std::printf("GetLEDAtt: %d\n", result);
+    std::printf("  dots:           %d\n", attributes.dots);
+    std::printf("  rowChars:       %d\n", attributes.rowChars);
+    std::printf("  rowWideChars:   %d\n", attributes.rowWideChars);
+    std::printf("  twoRows:        %d\n", attributes.twoRows);
+    std::printf("  commText:       %s\n", attributes.commText);
+    std::printf("  vendor:         %s\n", vendor.c_str());
+    std::printf("GetVer: %.1f\n", static_cast<double>(plugin.GetVer()));
+    return kSuccess;
+}
+
+int ShowPorts(bool json, bool probe) {
+#if defined(_WIN32)
+    if (probe) {
+        std::fprintf(json ? stderr : stdout,
+                     "probing: each of COM1..COM256 is opened once (this raises DTR and RTS on many drivers)\n");
+    }
+#endif
+    const std::vector<PortEntry> ports = ListPorts(probe);
+    for (const PortEntry& port : ports) {
+        if (json) {
+            std::fputs(JsonLine({{"port", port.pluginName},
+                                 {"path", port.path},
+                                 {"description", port.description},
+                                 {"state", port.state},
+                                 {"fits", port.nameFits}})
+                           .c_str(),
+                       stdout);
+        } else {
+            std::printf("%-9s  %-14s  %s; %s%s\n", port.pluginName.c_str(), port.path.c_str(), port.description.c_str(),
+                        port.state.c_str(),
+                        port.nameFits ? "" : "; the name is longer than the plug-in's 9 characters");
+        }
+    }
+    if (ports.empty() && !json) std::printf("no serial ports found\n");
+    return kSuccess;
+}
+
+// The library to load: a bare file name is taken from the current directory when it is there.
+std::string PluginToLoad(const std::string& plugin) {
+    if (plugin.find_first_of("/\\") != std::string::npos) return plugin;
+    FILE* file = std::fopen(plugin.c_str(), "rb");
+    if (file == nullptr) return plugin;
+    std::fclose(file);
+#if defined(_WIN32)
+    return ".\\" + plugin;
+#else
+    return "./" + plugin;
+#endif
+}
+
+bool EndsWithNoCase(const std::string& text, const std::string& end) {
+    if (text.size() < end.size()) return false;
+    for (size_t index = 0; index < end.size(); ++index) {
+        if (std::tolower(static_cast<unsigned char>(text[text.size() - end.size() + index])) != end[index])
+            return false;
+    }
+    return true;
+}
+
+std::string LoadFailureText(const std::string& plugin, const std::string& error) {
+#if defined(_WIN32)
+    if (EndsWithNoCase(plugin, ".so")) return plugin + " is a Linux library: on Windows load the DLL (BRAVAX.DLL, ...)";
+#else
+    if (EndsWithNoCase(plugin, ".dll")) {
+        return plugin + " is a Windows DLL: run ledctl.exe under Windows (or Wine) for it; on Linux load libNAME.so";
+    }
+#endif
+    if (plugin.find_first_of("/\\") == std::string::npos) {
+        return error + "\n(no " + plugin + " in the current directory either: give the plug-in's path, e.g. ./" +
+               plugin + ")";
+    }
+    return error;
+}
+
+int OpenFailureExit(OpenFailure reason) {
+    switch (reason) {
+        case OpenFailure::kNoDevice: return kNoDevice;
+        case OpenFailure::kPermission: return kPermission;
+        case OpenFailure::kInUse: return kInUse;
+        case OpenFailure::kNotSerial: return kNotSerial;
+        case OpenFailure::kRefused: return kSettingsRefused;
+        case OpenFailure::kOther: break;
+    }
+    return kSignFailure;
+}
+
+bool ReadStandardInput(std::string& text) {
+    char buffer[4096];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;) text.append(buffer, got);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return std::ferror(stdin) == 0;
+}
+
+long ElapsedMs(const std::chrono::steady_clock::time_point& start) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+}
+
+// One call on the sign, its result printed; false when it failed, after saying why.
+bool CallOnce(const PluginExports& plugin, const Options& options, const std::string& text, long mode,
+              const PortSettings& settings) {
+    int32_t result = 1;
+    // Kept in step with the trace lines, which come on standard error as the call runs.
+    std::fflush(stdout);
+    const auto start = std::chrono::steady_clock::now();
+    if (options.command == "write") {
+        result = plugin.Write2Led(text.c_str());
+        std::printf("Write2Led: %d (%zu bytes)\n", result, text.size());
+    } else if (options.command == "clear") {
+        result = plugin.ClearLed();
+        std::printf("ClearLed: %d\n", result);
+    } else {
+        plugin.SetShowMode(static_cast<unsigned char>(mode));
+        std::printf("SetShowMode: %ld\n", mode);
+    }
+    std::fflush(stdout);
+    if (result <= 0) std::fprintf(stderr, "ledctl: %s\n", ExplainWriteFailure(settings, ElapsedMs(start)).c_str());
+    return result > 0;
+}
+
+int Run(const std::vector<std::string>& args) {
+    Options options;
+    const int parsed = ParseOptions(args, options);
+    if (parsed >= 0) return parsed;
+    if (options.command == "ports") return ShowPorts(options.json, options.probe);
+
+    std::string text;
+    if (options.command == "write") {
+        std::string argument = options.argument;
+        if (argument == "-") {
+            argument.clear();
+            if (!ReadStandardInput(argument)) return UsageError("cannot read the text from standard input");
+        }
+        if (options.hex) {
+            if (!ParseHex(argument, text)) return UsageError("--hex text must be pairs of hex digits");
+            if (text.find('\0') != std::string::npos)
+                return UsageError("--hex bytes hold 00: the text would end there");
+        } else if (options.raw) {
+            text = argument;
+        } else if (!Utf8ToGbk(argument, text)) {
+            return UsageError("the text is not UTF-8 or has characters GBK cannot show (use --raw or --hex)");
+        }
+    }
+    long mode = 0;
+    if (options.command == "mode") {
+        std::string number = options.argument;
+        if (!WholeNumber(0, 255)(number).empty()) return UsageError("mode needs a number 0..255");
+        mode = std::stol(number);
+    }
+
+    TraceRelay relay;
+    if (options.trace) {
+#if defined(_WIN32)
+        SetEnvironmentVariableA("LEDSIGN_TRACE", "1");
+#else
+        setenv("LEDSIGN_TRACE", "1", 1);
+#endif
+        std::string why;
+        if (!relay.Start(why)) Warn("the trace lines are not shown here: " + why);
+    }
+    PluginLibrary library;
+    std::string error;
+    if (!library.Load(PluginToLoad(options.plugin), error)) {
+        std::fprintf(stderr, "ledctl: %s\n", LoadFailureText(options.plugin, error).c_str());
+        return kLoadFailure;
+    }
+    const PluginExports& plugin = library.Exports();
+    if (options.command == "info") return ShowInfo(plugin);
+
+    LEDAtt attributes{};
+    plugin.GetLEDAtt(&attributes);
+    const SignModel* model = ModelOfPlugin(options.plugin);
+    const PortSettings settings = BuildSettings(options, attributes);
+    InitWithSettings(plugin, options, settings, attributes, model);
+    if (options.command == "write") WarnAboutText(text, attributes, model);
+
+    const int32_t opened = plugin.OpenLed();
+    std::printf("OpenLed: %d (%s)\n", opened, OpenResultText(opened));
+    if (opened != 1) {
+        PortSettings tried = settings;
+        if (!options.lineOptions) std::strcpy(tried.portName, "COM1");
+        const OpenDiagnosis why = ExplainOpenFailure(tried, opened);
+        std::fprintf(stderr, "ledctl: %s\n", why.text.c_str());
+        return OpenFailureExit(why.reason);
+    }
+
+    bool allDone = true;
+    for (long call = 0; call < options.repeat; ++call) {
+        if (call > 0) std::this_thread::sleep_for(std::chrono::seconds(1));
+        allDone &= CallOnce(plugin, options, text, mode, settings);
+        if (relay.TakeComeBack()) {
+            std::printf("ledctl: the line was lost and came back\n");
+            std::fflush(stdout);
+        }
+    }
+    plugin.CloseLed();
+    std::printf("CloseLed: done\n");
+    return allDone ? kSuccess : kSignFailure;
+}
+
+}  // namespace
+}  // namespace ledsign::tools
+
+#if defined(_WIN32)
+// Arguments arrive as UTF-16 and are handled as UTF-8, whatever the console's code page.
+int wmain(int argc, wchar_t** argv) {
+    SetConsoleOutputCP(CP_UTF8);
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const int size = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string arg(static_cast<size_t>(size > 0 ? size : 1), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, arg.data(), size, nullptr, nullptr);
+        arg.resize(std::strlen(arg.c_str()));
+        args.push_back(arg);
+    }
+    return ledsign::tools::Run(args);
+}
+#else
+int main(int argc, char** argv) { return ledsign::tools::Run(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif

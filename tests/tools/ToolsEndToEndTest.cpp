@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "Plugin.h"
 #include "Pty.h"
 #include "RecordingLine.h"
 #include "SignCases.h"
@@ -124,8 +125,6 @@ Result RunLedctl(std::vector<std::string> args) {
     result.status = ledctl.Finish(20000, result.output);
     return result;
 }
-
-std::string PluginPath(const std::string& sign) { return std::string(LEDSIGN_PLUGIN_DIR) + "/lib" + sign + ".so"; }
 
 // One of the tools' JSON lines, or null for a line that is not JSON.
 nlohmann::json Json(const std::string& line) { return nlohmann::json::parse(line, nullptr, false); }

@@ -1,5 +1,7 @@
 #include "WineHost.h"
 
+#include "SkipOrFail.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -30,10 +32,7 @@ std::string WineSetup::WinePath() {
 
 bool WineSetup::WineInstalled() { return !WinePath().empty(); }
 
-bool WineSetup::MustRun() {
-    const char* ci = getenv("CI");
-    return ci != nullptr && std::string(ci) == "true";
-}
+bool WineSetup::MustRun() { return UnderCi(); }
 
 namespace {
 bool SixtyFourBit() {

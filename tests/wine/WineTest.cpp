@@ -16,6 +16,7 @@
 #include "Pty.h"
 #include "RecordingLine.h"
 #include "SignCases.h"
+#include "SkipOrFail.h"
 #include "WineHost.h"
 
 namespace ledsign::test {
@@ -78,8 +79,7 @@ class WineDll : public ::testing::TestWithParam<WineSign> {
 protected:
     void SetUp() override {
         if (!WineSetup::WineInstalled()) {
-            if (WineSetup::MustRun()) FAIL() << "wine is not installed; CI runs the Windows DLLs under Wine";
-            GTEST_SKIP() << "wine is not installed: the Windows DLLs are not run (install wine and wine32)";
+            LEDSIGN_SKIP_OR_FAIL("wine is not installed: the Windows DLLs are not run (install wine and wine32)");
         }
         ASSERT_EQ(access(WineSetup::HostExe().c_str(), R_OK), 0)
             << "no " << WineSetup::HostExe() << ": build the windows preset first";
@@ -380,8 +380,7 @@ private:
 // console: COM1 is leased to a pty first, so the test holds the COM1 lock.
 TEST(WineTools, LedctlListsWithoutOpeningProbesCom1AndCom12OnRequestAndExplainsAFailedOpen) {
     if (!WineSetup::WineInstalled()) {
-        if (WineSetup::MustRun()) FAIL() << "wine is not installed; CI runs the Windows tools under Wine";
-        GTEST_SKIP() << "wine is not installed";
+        LEDSIGN_SKIP_OR_FAIL("wine is not installed: the Windows tools are not run (install wine and wine32)");
     }
     const SignCase& c = kSignCases[0];
     Pty consoleStandIn;
@@ -426,8 +425,7 @@ TEST(WineTools, LedctlListsWithoutOpeningProbesCom1AndCom12OnRequestAndExplainsA
 // debug-output viewer is needed.
 TEST(WineTools, LedctlTraceShowsTheDllsTraceLines) {
     if (!WineSetup::WineInstalled()) {
-        if (WineSetup::MustRun()) FAIL() << "wine is not installed; CI runs the Windows tools under Wine";
-        GTEST_SKIP() << "wine is not installed";
+        LEDSIGN_SKIP_OR_FAIL("wine is not installed: the Windows tools are not run (install wine and wine32)");
     }
     const SignCase& c = kSignCases[0];
     Pty pty;

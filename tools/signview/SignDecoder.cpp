@@ -58,134 +58,131 @@ void SignDecoder::Flush(std::vector<SignEvent>& events) {
 }
 
 void SignDecoder::Step(uint8_t byte, std::vector<SignEvent>& events) {
-    const size_t index = frame_.size();
     switch (state_) {
         case State::kIdle: Idle(byte, events); return;
-
-        case State::kHeader: {
-            const bool isLead = byte == kRowHeaderLead[0] || byte == kHeaderFramedClear[0];
-            uint8_t expected = 0;
-            std::string problem;
-            switch (index) {
-                case 1: expected = kRowHeaderLead[1]; break;
-                case 2: expected = kRowHeaderLead[2]; break;
-                case 3:
-                    if (byte < 1 || byte > headerRows_) {
-                        problem = "row number " + HexByte(byte) + " in the header: " + model_.name +
-                                  (headerRows_ == 1 ? " has row 1 only" : " has rows 1 and 2");
-                    }
-                    break;
-                case 4: expected = 0x00; break;
-                case 5: expected = model_.headerFormat.modelByte; break;
-                case 6: expected = model_.headerFormat.dotsByte; break;
-                default: break;
-            }
-            if (index != 3 && index != 7 && byte != expected) {
-                problem = "header byte " + std::to_string(index) + " is " + HexByte(byte) + " where " +
-                          HexByte(expected) + " belongs";
-            }
-            if (!problem.empty()) {
-                if (isLead) {
-                    Reject("truncated header: the next frame began after " + std::to_string(index) + " bytes", events);
-                    Idle(byte, events);
-                } else {
-                    frame_ += static_cast<char>(byte);
-                    Reject("malformed header: " + problem, events);
-                }
-                return;
-            }
-            frame_ += static_cast<char>(byte);
-            if (index == 3) row_ = byte;
-            if (frame_.size() == kHeaderSize) {
-                textLength_ = byte;
-                if (textLength_ == 0) {
-                    EmitRow(row_, events);
-                } else {
-                    state_ = State::kHeaderText;
-                }
-            }
-            return;
-        }
-
+        case State::kHeader: HeaderByte(byte, events); return;
         case State::kHeaderText:
             frame_ += static_cast<char>(byte);
             if (frame_.size() == kHeaderSize + textLength_) EmitRow(row_, events);
             return;
-
-        case State::kClear:
-            if (byte != kHeaderFramedClear[index]) {
-                if (byte == kRowHeaderLead[0] || byte == kHeaderFramedClear[0]) {
-                    Reject("truncated clear command: the next frame began after " + std::to_string(index) + " bytes",
-                           events);
-                    Idle(byte, events);
-                } else {
-                    frame_ += static_cast<char>(byte);
-                    Reject("malformed clear command: byte " + std::to_string(index) + " is " + HexByte(byte) +
-                               " where " + HexByte(kHeaderFramedClear[index]) + " belongs",
-                           events);
-                }
-                return;
-            }
-            frame_ += static_cast<char>(byte);
-            if (frame_.size() == sizeof kHeaderFramedClear) {
-                events.push_back({SignEvent::kClear, 0, {}, frame_, {}, frameOffset_});
-                frame_.clear();
-                state_ = State::kIdle;
-            }
-            return;
-
+        case State::kClear: ClearByte(byte, events); return;
         case State::kEscFixed:
-        case State::kEscCode: {
-            std::string problem;
-            if (state_ == State::kEscFixed && byte != kEscFixed) {
-                problem = "byte 1 is " + HexByte(byte) + " where 01 belongs";
-            } else if (state_ == State::kEscCode) {
-                if (byte == model_.escFormat.rowCodes[0]) {
-                    row_ = 1;
-                } else if (byte == model_.escFormat.rowCodes[1]) {
-                    row_ = 2;
-                } else {
-                    problem = "unknown row code " + HexByte(byte) + " for " + model_.name;
-                }
-            }
-            if (problem.empty()) {
-                frame_ += static_cast<char>(byte);
-                state_ = state_ == State::kEscFixed ? State::kEscCode : State::kEscText;
-            } else if (byte == kEsc) {
-                Reject("truncated frame: the next frame began after " + std::to_string(index) + " bytes", events);
-                Idle(byte, events);
-            } else {
-                frame_ += static_cast<char>(byte);
-                Reject("malformed frame: " + problem, events);
-            }
-            return;
-        }
-
-        case State::kEscText:
-            if (byte == kCarriageReturn) {
-                EmitRow(row_, events);
-            } else if (byte == kEsc) {
-                Reject("truncated frame: the next frame began before its carriage return", events);
-                Idle(byte, events);
-            } else if (frame_.size() - 3 >= kMaxEscRowBytes) {
-                frame_ += static_cast<char>(byte);
-                Reject(
-                    "row longer than " + std::to_string(kMaxEscRowBytes) + " bytes; the rest of the frame is skipped",
-                    events);
-                state_ = State::kEscOverlong;
-            } else {
-                frame_ += static_cast<char>(byte);
-            }
-            return;
-
+        case State::kEscCode: EscHeadByte(byte, events); return;
+        case State::kEscText: EscTextByte(byte, events); return;
         case State::kEscOverlong:
-            if (byte == kCarriageReturn) {
-                state_ = State::kIdle;
-            } else if (byte == kEsc) {
-                state_ = State::kIdle;
-                Idle(byte, events);
-            }
+            // The rest of an overlong row is skipped up to its end or the next frame.
+            if (byte == kCarriageReturn || byte == kEsc) state_ = State::kIdle;
+            if (byte == kEsc) Idle(byte, events);
             return;
+    }
+}
+
+void SignDecoder::HeaderByte(uint8_t byte, std::vector<SignEvent>& events) {
+    const size_t index = frame_.size();
+    const bool isLead = byte == kRowHeaderLead[0] || byte == kHeaderFramedClear[0];
+    uint8_t expected = 0;
+    std::string problem;
+    switch (index) {
+        case 1: expected = kRowHeaderLead[1]; break;
+        case 2: expected = kRowHeaderLead[2]; break;
+        case 3:
+            if (byte < 1 || byte > headerRows_) {
+                problem = "row number " + HexByte(byte) + " in the header: " + model_.name +
+                          (headerRows_ == 1 ? " has row 1 only" : " has rows 1 and 2");
+            }
+            break;
+        case 4: expected = 0x00; break;
+        case 5: expected = model_.headerFormat.modelByte; break;
+        case 6: expected = model_.headerFormat.dotsByte; break;
+        default: break;
+    }
+    if (index != 3 && index != 7 && byte != expected) {
+        problem = "header byte " + std::to_string(index) + " is " + HexByte(byte) + " where " + HexByte(expected) +
+                  " belongs";
+    }
+    if (!problem.empty()) {
+        if (isLead) {
+            Reject("truncated header: the next frame began after " + std::to_string(index) + " bytes", events);
+            Idle(byte, events);
+        } else {
+            frame_ += static_cast<char>(byte);
+            Reject("malformed header: " + problem, events);
+        }
+        return;
+    }
+    frame_ += static_cast<char>(byte);
+    if (index == 3) row_ = byte;
+    if (frame_.size() == kHeaderSize) {
+        textLength_ = byte;
+        if (textLength_ == 0) {
+            EmitRow(row_, events);
+        } else {
+            state_ = State::kHeaderText;
+        }
+    }
+}
+
+void SignDecoder::ClearByte(uint8_t byte, std::vector<SignEvent>& events) {
+    const size_t index = frame_.size();
+    if (byte != kHeaderFramedClear[index]) {
+        if (byte == kRowHeaderLead[0] || byte == kHeaderFramedClear[0]) {
+            Reject("truncated clear command: the next frame began after " + std::to_string(index) + " bytes", events);
+            Idle(byte, events);
+        } else {
+            frame_ += static_cast<char>(byte);
+            Reject("malformed clear command: byte " + std::to_string(index) + " is " + HexByte(byte) + " where " +
+                       HexByte(kHeaderFramedClear[index]) + " belongs",
+                   events);
+        }
+        return;
+    }
+    frame_ += static_cast<char>(byte);
+    if (frame_.size() == sizeof kHeaderFramedClear) {
+        events.push_back({SignEvent::kClear, 0, {}, frame_, {}, frameOffset_});
+        frame_.clear();
+        state_ = State::kIdle;
+    }
+}
+
+void SignDecoder::EscHeadByte(uint8_t byte, std::vector<SignEvent>& events) {
+    const size_t index = frame_.size();
+    std::string problem;
+    if (state_ == State::kEscFixed && byte != kEscFixed) {
+        problem = "byte 1 is " + HexByte(byte) + " where 01 belongs";
+    } else if (state_ == State::kEscCode) {
+        if (byte == model_.escFormat.rowCodes[0]) {
+            row_ = 1;
+        } else if (byte == model_.escFormat.rowCodes[1]) {
+            row_ = 2;
+        } else {
+            problem = "unknown row code " + HexByte(byte) + " for " + model_.name;
+        }
+    }
+    if (problem.empty()) {
+        frame_ += static_cast<char>(byte);
+        state_ = state_ == State::kEscFixed ? State::kEscCode : State::kEscText;
+    } else if (byte == kEsc) {
+        Reject("truncated frame: the next frame began after " + std::to_string(index) + " bytes", events);
+        Idle(byte, events);
+    } else {
+        frame_ += static_cast<char>(byte);
+        Reject("malformed frame: " + problem, events);
+    }
+}
+
+void SignDecoder::EscTextByte(uint8_t byte, std::vector<SignEvent>& events) {
+    if (byte == kCarriageReturn) {
+        EmitRow(row_, events);
+    } else if (byte == kEsc) {
+        Reject("truncated frame: the next frame began before its carriage return", events);
+        Idle(byte, events);
+    } else if (frame_.size() - 3 >= kMaxEscRowBytes) {
+        frame_ += static_cast<char>(byte);
+        Reject("row longer than " + std::to_string(kMaxEscRowBytes) + " bytes; the rest of the frame is skipped",
+               events);
+        state_ = State::kEscOverlong;
+    } else {
+        frame_ += static_cast<char>(byte);
     }
 }
 

@@ -52,6 +52,11 @@ private:
     enum class State { kIdle, kHeader, kHeaderText, kClear, kEscFixed, kEscCode, kEscText, kEscOverlong };
 
     void Step(uint8_t byte, std::vector<SignEvent>& events);
+    // One byte in each part of a frame.
+    void HeaderByte(uint8_t byte, std::vector<SignEvent>& events);
+    void ClearByte(uint8_t byte, std::vector<SignEvent>& events);
+    void EscHeadByte(uint8_t byte, std::vector<SignEvent>& events);
+    void EscTextByte(uint8_t byte, std::vector<SignEvent>& events);
     void Idle(uint8_t byte, std::vector<SignEvent>& events);
     void StartFrame(State state, uint8_t byte);
     // Reports the frame so far as malformed and goes back to looking for a frame's first byte.

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <png.h>
 
 #include <chrono>
 #include <cstdio>
@@ -435,6 +436,123 @@ TEST(ToolsEndToEnd, LedctlTraceShowsALineThatWasLostAndCameBack) {
         at = output.find(line, at);
         ASSERT_NE(at, std::string::npos) << "no '" << line << "' in its place:\n" << output;
     }
+}
+
+// ledctl ports on this machine's sysfs: the same ports as text and as JSON lines, each with what
+// an installer needs; listing opens no port (the console ttyS0 among them).
+TEST(ToolsEndToEnd, LedctlListsThisMachinesPortsAsTextAndJson) {
+    const Result text = RunLedctl({"ports"});
+    const Result json = RunLedctl({"ports", "--json"});
+    ASSERT_EQ(text.status, 0) << text.output;
+    ASSERT_EQ(json.status, 0) << json.output;
+    std::istringstream lines(json.output);
+    size_t ports = 0;
+    for (std::string line; std::getline(lines, line); ++ports) {
+        const nlohmann::json port = Json(line);
+        ASSERT_TRUE(port.is_object()) << line;
+        for (const char* key : {"port", "path", "description", "state"}) EXPECT_TRUE(port[key].is_string()) << line;
+        EXPECT_TRUE(port["fits"].is_boolean()) << line;
+        EXPECT_EQ(port["path"].get<std::string>().rfind("/dev/tty", 0), 0u) << line;
+        EXPECT_NE(text.output.find(port["port"].get<std::string>() + " "), std::string::npos) << text.output;
+    }
+    if (ports == 0) EXPECT_NE(text.output.find("no serial ports found"), std::string::npos) << text.output;
+}
+
+// signemu on a pty slave standing in for a device: the sign's settings are put on it, and frames
+// written at the far end are decoded.
+TEST(ToolsEndToEnd, SignemuListensOnADevice) {
+    Pty device;
+    Child signemu({SIGNEMU_PATH, "--model", "cresto", "--device", device.SlavePath(), "--json", "--idle-exit", "700"},
+                  false);
+    // The device is set up before the first event is printed; no port line for a device.
+    termios settings = device.SlaveSettings();
+    for (int waited = 0; waited < 100 && cfgetospeed(&settings) != B4800; ++waited) {
+        usleep(20000);
+        settings = device.SlaveSettings();
+    }
+    EXPECT_EQ(cfgetospeed(&settings), static_cast<speed_t>(B4800));
+    EXPECT_NE(settings.c_cflag & CSTOPB, 0u);  // cresto listens at 4800,8,NONE,2
+    device.Send(std::string("\x1B\x01\x01" "OK\r", 6));
+    std::string output;
+    EXPECT_EQ(signemu.Finish(20000, output), 0) << output;
+    EXPECT_EQ(Events(output), std::vector<std::string>{"row1=OK|4F 4B"}) << output;
+}
+
+// The fonts signemu is told of: one named on the command line must be there, one named in the
+// environment falls back with a word, and a row font of Debian's gzipped PCF draws the picture.
+TEST(ToolsEndToEnd, SignemuTakesItsFontsFromOptionsAndEnvironment) {
+    struct Case {
+        const char* name;
+        const char* model;
+        std::vector<std::string> args;  // after "env"
+        int status;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"--font missing", "dorun", {SIGNEMU_PATH, "--font", "/nonexistent/unifont.hex"}, 2, "cannot read the font /nonexistent/unifont.hex"},
+        {"LEDSIGN_UNIFONT missing", "dorun", {"LEDSIGN_UNIFONT=/nonexistent/unifont.hex", SIGNEMU_PATH}, 0, "rows are shown as text only"},
+        {"--row-font missing", "dorun", {SIGNEMU_PATH, "--row-font", "/nonexistent/row.pcf"}, 2, "the font /nonexistent/row.pcf cannot be read"},
+        {"LEDSIGN_ROW_FONTS missing", "dorun", {"LEDSIGN_ROW_FONTS=/nonexistent/a.pcf:/nonexistent/b.bdf", SIGNEMU_PATH}, 0, "/nonexistent/b.bdf cannot be read"},
+        {"--row-font of another height", "elvane", {SIGNEMU_PATH, "--row-font", "/usr/share/fonts/X11/misc/unifont.pcf.gz"}, 0, "is 16 dots high and this sign's rows are 12: it is not used"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {"/usr/bin/env"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), {"--model", c.model, "--idle-exit", "300"});
+        Child signemu(args, true);
+        std::string output;
+        for (std::string line; (line = signemu.ReadLine(5000)) != "";) {
+            output += line + "\n";
+            // Something must arrive for --idle-exit to count.
+            if (line.rfind("port: ", 0) == 0) {
+                EXPECT_EQ(RunLedctl({PluginPath(c.model), "write", "A", "--port", line.substr(6)}).status, 0);
+                break;
+            }
+        }
+        std::string rest;
+        EXPECT_EQ(signemu.Finish(20000, rest), c.status) << output << rest;
+        output += rest;
+        EXPECT_NE(output.find(c.message), std::string::npos) << output;
+    }
+}
+
+// The --png file, decoded by libpng, is the sign's picture dot for dot: dorun's 96x16 dots, each
+// 4 pixels, lit where Unifont's "A" has ink in the first cell and dark across the rest.
+TEST(ToolsEndToEnd, SignemuPngIsTheSignsPicture) {
+    const std::string png = ::testing::TempDir() + "signemu-picture.png";
+    std::remove(png.c_str());
+    Child signemu({SIGNEMU_PATH, "--model", "dorun", "--json", "--png", png, "--idle-exit", "700"}, false);
+    const std::string port = Field(signemu.ReadLine(10000), "port");
+    EXPECT_EQ(RunLedctl({PluginPath("dorun"), "write", "A", "--port", port}).status, 0);
+    std::string output;
+    EXPECT_EQ(signemu.Finish(20000, output), 0) << output;
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_NE(png_image_begin_read_from_file(&image, png.c_str()), 0) << image.message;
+    ASSERT_EQ(image.width, 384u);
+    ASSERT_EQ(image.height, 64u);
+    image.format = PNG_FORMAT_GRAY;
+    std::vector<uint8_t> gray(PNG_IMAGE_SIZE(image));
+    ASSERT_NE(png_image_finish_read(&image, nullptr, gray.data(), 0, nullptr), 0) << image.message;
+    // Each dot's top-left pixel: '#' lit, '.' dark. Unifont's A (0018242442427E4242424200 00) in an 8-dot cell.
+    const std::vector<std::string> expected = {
+        "........", "........", "........", "........", "...##...", "..#..#..", "..#..#..", ".#....#.",
+        ".#....#.", ".######.", ".#....#.", ".#....#.", ".#....#.", ".#....#.", "........", "........"};
+    std::vector<std::string> dots;
+    int litElsewhere = 0;
+    for (int y = 0; y < 16; ++y) {
+        std::string row;
+        for (int x = 0; x < 96; ++x) {
+            const bool lit = gray[static_cast<size_t>(y * 4) * 384 + static_cast<size_t>(x * 4)] > 100;
+            if (x < 8) row += lit ? '#' : '.';
+            else litElsewhere += lit;
+        }
+        dots.push_back(row);
+    }
+    EXPECT_EQ(dots, expected);
+    EXPECT_EQ(litElsewhere, 0);
+    std::remove(png.c_str());
 }
 
 }  // namespace

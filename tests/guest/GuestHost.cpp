@@ -122,7 +122,10 @@ bool HoldsDevice(const std::string& line) {
     while (dirent* entry = fds != nullptr ? readdir(fds) : nullptr) {
         char target[128] = {};
         const std::string link = std::string("/proc/self/fd/") + entry->d_name;
-        if (readlink(link.c_str(), target, sizeof target - 1) > 0 && line == std::string(target).substr(5)) held = true;
+        // A removed device's descriptor reads "/dev/ttyUSB0 (deleted)".
+        if (readlink(link.c_str(), target, sizeof target - 1) > 0 && std::string(target).rfind("/dev/" + line, 0) == 0) {
+            held = true;
+        }
     }
     if (fds != nullptr) closedir(fds);
     return held;
@@ -165,6 +168,25 @@ void Lines(const std::string& line) {
     }
 }
 
+// Fills the line through a descriptor of our own until its output queue stops moving: the far
+// side's buffer is full and the UART holds its bytes. Room is left for a frame.
+int FillUntilStuck(const std::string& line) {
+    const int fd = open(("/dev/" + line).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const std::string block(256, 'z');
+    int queued = 0;
+    auto stuckSince = Clock::now();
+    while (MsSince(stuckSince) < 300) {
+        int before = 0;
+        ioctl(fd, TIOCOUTQ, &before);
+        if (before < 2048 && write(fd, block.data(), block.size()) > 0) stuckSince = Clock::now();
+        std::this_thread::sleep_for(std::chrono::milliseconds(before < 2048 ? 1 : 20));
+        ioctl(fd, TIOCOUTQ, &queued);
+        if (queued < before) stuckSince = Clock::now();
+    }
+    close(fd);
+    return queued;
+}
+
 // A far side that stops reading: the UART's output queue fills and the plug-in's drain runs into
 // its deadline; once the far side reads again the next call works.
 void Stall(const std::string& line) {
@@ -173,11 +195,12 @@ void Stall(const std::string& line) {
         const int32_t opened = plugin.OpenOn(line, 9600);
         const int32_t before = plugin.Write2Led("AB#D");
         Ask("stall");
+        const int filled = FillUntilStuck(line);
         const auto start = Clock::now();
         const int32_t stalled = plugin.Write2Led("AB#D");
         const double stalledMs = MsSince(start);
-        Say("stall sign=%s line=%s open=%d before=%d stalled=%d ms=%.0f opened=%d queued=%d", c.sign, line.c_str(), opened,
-            before, stalled, stalledMs, plugin.IsLedOpened(), Queued(line));
+        Say("stall sign=%s line=%s open=%d before=%d filled=%d stalled=%d ms=%.0f opened=%d queued=%d", c.sign,
+            line.c_str(), opened, before, filled, stalled, stalledMs, plugin.IsLedOpened(), Queued(line));
         Ask("resume");
         const int32_t after = plugin.Write2Led("AB#D");
         const auto closing = Clock::now();

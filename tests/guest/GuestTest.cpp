@@ -455,7 +455,7 @@ TEST_F(GuestTest, StalledUartAndUnpluggedAdapter) {
     };
     Boot(guest, [&](const std::string& what) {
         checkPending();
-        if (what == "stall") guest.uart.Stall();
+        if (what == "stall") guest.uart.StopReading();
         if (what == "resume") {
             resumedAt = guest.uart.Received().size();
             guest.uart.Resume();

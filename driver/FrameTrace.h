@@ -8,6 +8,8 @@
 
 namespace ledsign {
 
+struct LineEvent;
+
 // Reads LEDSIGN_TRACE once; called at load, before the "Initializing" trace line.
 void ReadFrameTraceSetting();
 
@@ -17,5 +19,8 @@ extern bool frameTraceOn;
 void TraceFrameWrite(const uint8_t* bytes, uint32_t count, int32_t result);
 // "<module> +<ms> ms pause <milliseconds>"
 void TraceFramePause(uint32_t milliseconds);
+// "<module> +<ms> ms <port> lost: write: Input/output error (5)", "... <port> back: reopened at
+// 2400,8,NONE,1" and the like: why the line failed, in the system's own words, and its recovery.
+void TraceLineEvent(const LineEvent& event);
 
 }  // namespace ledsign

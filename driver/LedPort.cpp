@@ -39,12 +39,13 @@ void LedPort::CloseLed() {
 }
 
 int32_t LedPort::WriteText(const char* text) {
-    if (text == nullptr) return -1;
+    if (text == nullptr || !RecoverLine()) return -1;
     PortLine line{*this};
     return SignWriteText(line, text);
 }
 
 int32_t LedPort::Clear() {
+    if (!RecoverLine()) return -1;
     PortLine line{*this};
     return SignClear(line);
 }

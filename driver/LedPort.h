@@ -18,7 +18,8 @@ public:
     // 1 when open (an open port is not reopened), else the open's -1 or -2.
     int32_t OpenLed();
     void CloseLed();
-    // Encodes the text for this deliverable's sign and sends it; -1 for a null text.
+    // Encodes the text for this deliverable's sign and sends it; -1 for a null text. A line that
+    // was lost is opened again first; while that fails, -1 at once with nothing sent.
     int32_t WriteText(const char* text);
     int32_t Clear();
     // The sign has one display mode: the byte is accepted and ignored.

@@ -16,6 +16,12 @@ namespace {
 // Static objects of one source are built in order and destroyed in reverse: this one first.
 LedPort driverObject;
 
+// Reads LEDSIGN_TRACE; with the trace on, the line's failures and recoveries are traced too.
+void ReadTraceSetting() {
+    ReadFrameTraceSetting();
+    if (frameTraceOn) driverObject.SetLineEventHook(&TraceLineEvent);
+}
+
 // "<module> <event>!\n"
 void TraceModuleLine(const char* event) {
     TraceLine().Text(kSignIdentity.moduleName).Text(" ").Text(event).Text("!").Send();
@@ -26,7 +32,7 @@ void TraceModuleLine(const char* event) {
 // this object, built after the driver object, traces around it.
 struct ModuleLifetime {
     ModuleLifetime() {
-        ReadFrameTraceSetting();
+        ReadTraceSetting();
         TraceModuleLine("Initializing");
     }
     ~ModuleLifetime() { TraceModuleLine("Terminating"); }
@@ -45,7 +51,7 @@ LedPort& TheLedPort() { return driverObject; }
 // process detach, which gives the order above.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
-        ledsign::ReadFrameTraceSetting();
+        ledsign::ReadTraceSetting();
         ledsign::TraceModuleLine("Initializing");
     }
     if (reason == DLL_PROCESS_DETACH) ledsign::TraceModuleLine("Terminating");

@@ -2,6 +2,7 @@
 // SerialPort keeps the portable logic; these functions are the only platform calls.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #if defined(_WIN32)
@@ -18,6 +19,14 @@ namespace ledsign {
 
 struct LineSettings;
 
+// Why the port's last open or write failed: what the line's recovery and its trace go by.
+struct LineFault {
+    const char* operation;  // the system call that failed ("write", "poll", ...), null when none did
+    int32_t code;           // errno or GetLastError; 0 when the system gave no number
+    bool gone;              // the device went away: the handle is of no further use
+    bool timedOut;          // the write waited out its deadline
+};
+
 #if defined(_WIN32)
 struct PlatformPort {
     HANDLE commHandle;  // null: none held; INVALID_HANDLE_VALUE: the last open failed
@@ -29,6 +38,7 @@ struct PlatformPort {
     // system's, so it is not used again until the transfer has ended.
     bool writeInFlight;
     bool readInFlight;
+    LineFault fault;
 };
 
 // The device control block for the settings: the one found on the port with only speed, byte
@@ -61,6 +71,7 @@ struct PlatformPort {
     uint32_t inQueue;     // bytes waiting in the input queue as last counted by the caller's thread
     int32_t baudRate;     // the speed the open port runs at
     bool pseudoTerminal;  // a pty: no output queue of its own, and it never keeps size or parity
+    LineFault fault;
 };
 
 struct PlatformMonitor {
@@ -76,19 +87,24 @@ struct MonitorWaitState {
 };
 #endif
 
-// Opens the named port with the settings: 1, -1 (cannot open / held elsewhere) or -2 (refused).
+// Opens the named port with the settings: 1, -1 (cannot open / held elsewhere) or -2 (refused);
+// a failure leaves its cause in port.fault.
 int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSettings& settings);
 // Releases everything the port holds and leaves it "no port held".
 void PlatformClose(PlatformPort& port);
 // Writes every byte and waits until they have left: 1, or -1 when the write failed or did not
 // complete within WriteDeadlineMs at the port's speed (then what is left of it is discarded
-// from the output queue; the port stays open).
+// from the output queue; the port stays open). A failure leaves its cause in port.fault.
 int32_t PlatformWrite(PlatformPort& port, const uint8_t* bytes, uint32_t count);
 // True while a port is held (an open descriptor or handle).
 bool PlatformHolds(const PlatformPort& port);
 // True after an open that failed with -1 (the "invalid handle" state).
 bool PlatformOpenFailed(const PlatformPort& port);
 void PlatformSleep(uint32_t milliseconds);
+// A millisecond clock that only moves forward (it may wrap: compare differences).
+uint32_t PlatformNowMs();
+// The system's own text for an error number, in `text` (always NUL-terminated, cut to fit).
+void PlatformErrorText(int32_t code, char* text, size_t size);
 
 // Receive side, on the caller's thread.
 // Refreshes the line status and returns the bytes waiting in the input queue (0 with no port).

@@ -62,14 +62,32 @@ int RemainingMs(MonotonicMs deadline) {
 
 enum class Readiness { kReady, kTimedOut, kFailed };
 
-Readiness WaitWritable(int fd, MonotonicMs deadline) {
+// Errors after which the descriptor is of no further use. EIO: the tty was hung up under it (a USB
+// adapter unplugged, the far side of a pty closed); ENXIO and ENODEV: the device behind it is gone;
+// EBADF: the descriptor itself is no longer valid.
+bool DeviceGone(int error) { return error == EIO || error == ENXIO || error == ENODEV || error == EBADF; }
+
+Readiness Failed(LineFault& fault, const char* operation, int error) {
+    fault = LineFault{operation, error, DeviceGone(error), false};
+    return Readiness::kFailed;
+}
+
+Readiness TimedOut(LineFault& fault, const char* operation) {
+    fault = LineFault{operation, 0, false, true};
+    return Readiness::kTimedOut;
+}
+
+Readiness WaitWritable(int fd, MonotonicMs deadline, LineFault& fault) {
     pollfd request{fd, POLLOUT, 0};
     for (;;) {
         const int ready = poll(&request, 1, RemainingMs(deadline));
         if (ready < 0 && errno == EINTR) continue;
-        if (ready < 0) return Readiness::kFailed;
-        if (ready == 0) return Readiness::kTimedOut;
-        return (request.revents & (POLLERR | POLLHUP | POLLNVAL)) == 0 ? Readiness::kReady : Readiness::kFailed;
+        if (ready < 0) return Failed(fault, "poll", errno);
+        if (ready == 0) return TimedOut(fault, "poll");
+        if ((request.revents & (POLLERR | POLLHUP | POLLNVAL)) == 0) return Readiness::kReady;
+        // A hang-up or an error reported by poll: the device is gone, and no number comes with it.
+        fault = LineFault{"poll: the line hung up", 0, true, false};
+        return Readiness::kFailed;
     }
 }
 
@@ -77,20 +95,20 @@ Readiness WaitWritable(int fd, MonotonicMs deadline) {
 // is empty, sleeping about as long as the queued bytes take, so that the wait keeps to the
 // deadline; tcdrain then waits only for the last bytes in the hardware, which the driver bounds.
 // A pty has no such queue: its write either landed in the far side's buffer or blocked above.
-Readiness WaitQueueEmpty(const PlatformPort& port, MonotonicMs deadline) {
+Readiness WaitQueueEmpty(PlatformPort& port, MonotonicMs deadline) {
     if (!port.pseudoTerminal) {
         for (;;) {
             int queued = 0;
-            if (ioctl(port.fd, TIOCOUTQ, &queued) != 0) return Readiness::kFailed;
+            if (ioctl(port.fd, TIOCOUTQ, &queued) != 0) return Failed(port.fault, "TIOCOUTQ", errno);
             if (queued <= 0) break;
             const int left = RemainingMs(deadline);
-            if (left == 0) return Readiness::kTimedOut;
+            if (left == 0) return TimedOut(port.fault, "drain");
             const int queueMs = static_cast<int>(DrainEstimateMs(static_cast<uint32_t>(queued), port.baudRate));
             PlatformSleep(static_cast<uint32_t>(queueMs < left ? queueMs : left));
         }
     }
     while (tcdrain(port.fd) != 0) {
-        if (errno != EINTR) return Readiness::kFailed;
+        if (errno != EINTR) return Failed(port.fault, "tcdrain", errno);
     }
     return Readiness::kReady;
 }
@@ -243,20 +261,27 @@ bool LineTookSettings(const termios& wanted, const termios& applied, bool pseudo
     return pseudoTerminal || (applied.c_cflag & kFraming) == (wanted.c_cflag & kFraming);
 }
 
+namespace {
+
+// Gives up an open: the port holds nothing, or is marked failed (-1), and the cause is kept.
+int32_t OpenFailed(PlatformPort& port, int32_t result, const char* operation, int error) {
+    port.fd = result == -1 ? kFailedDescriptor : kNoDescriptor;
+    port.fault = LineFault{operation, error, false, false};
+    return result;
+}
+
+}  // namespace
+
 int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSettings& settings) {
     char path[64];
-    int fd = -1;
-    if (ResolveDevicePath(portName, path, sizeof path)) {
-        fd = AboveStandardStreams(open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    }
+    if (!ResolveDevicePath(portName, path, sizeof path)) return OpenFailed(port, -1, "no usable port name", 0);
+    const int fd = AboveStandardStreams(open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (fd < 0) return OpenFailed(port, -1, "open", errno);
     // A second holder fails here: TIOCEXCL does not stop root, the advisory lock does.
-    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
         close(fd);
-        fd = -1;
-    }
-    if (fd < 0) {
-        port.fd = kFailedDescriptor;
-        return -1;
+        return OpenFailed(port, -1, "flock", error);
     }
     ioctl(fd, TIOCEXCL);
     // Only what waits to be read is stale. A serial device's close already waited for its output
@@ -271,19 +296,30 @@ int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSetting
     // Whether the line took the settings is read back, not taken from tcsetattr: it succeeds when
     // any part applied, and fails (EINVAL) when nothing changed, which a pty answers to a second
     // open with 5 to 7 data bits or parity, since it keeps neither.
-    bool accepted = tcgetattr(fd, &current) == 0 && BuildTermios(current, settings, &wanted);
-    if (accepted) {
+    const char* refusal = nullptr;
+    int error = 0;
+    if (tcgetattr(fd, &current) != 0) {
+        refusal = "tcgetattr";
+        error = errno;
+    } else if (!BuildTermios(current, settings, &wanted)) {
+        refusal = "settings the line cannot take";
+    } else {
         tcsetattr(fd, TCSANOW, &wanted);
-        accepted = tcgetattr(fd, &applied) == 0 && LineTookSettings(wanted, applied, pseudoTerminal);
+        if (tcgetattr(fd, &applied) != 0) {
+            refusal = "tcgetattr";
+            error = errno;
+        } else if (!LineTookSettings(wanted, applied, pseudoTerminal)) {
+            refusal = "settings not taken by the line";
+        }
     }
-    if (!accepted) {
+    if (refusal != nullptr) {
         ReleaseDescriptor(fd);
-        port.fd = kNoDescriptor;
-        return -2;
+        return OpenFailed(port, -2, refusal, error);
     }
     port.fd = fd;
     port.baudRate = settings.baudRate;
     port.pseudoTerminal = pseudoTerminal;
+    port.fault = LineFault{};
     return 1;
 }
 
@@ -294,6 +330,7 @@ void PlatformClose(PlatformPort& port) {
 }
 
 int32_t PlatformWrite(PlatformPort& port, const uint8_t* bytes, uint32_t count) {
+    port.fault = LineFault{};
     if (port.fd < 0) return -1;
     const MonotonicMs deadline = NowMs() + WriteDeadlineMs(count, port.baudRate);
     Readiness state = Readiness::kReady;
@@ -305,9 +342,9 @@ int32_t PlatformWrite(PlatformPort& port, const uint8_t* bytes, uint32_t count) 
         } else if (written < 0 && errno == EINTR) {
             continue;
         } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            state = WaitWritable(port.fd, deadline);
+            state = WaitWritable(port.fd, deadline, port.fault);
         } else {
-            state = Readiness::kFailed;
+            state = Failed(port.fault, "write", written < 0 ? errno : 0);
         }
     }
     if (state == Readiness::kReady) state = WaitQueueEmpty(port, deadline);
@@ -319,6 +356,14 @@ int32_t PlatformWrite(PlatformPort& port, const uint8_t* bytes, uint32_t count) 
 bool PlatformHolds(const PlatformPort& port) { return port.fd >= 0; }
 
 bool PlatformOpenFailed(const PlatformPort& port) { return port.fd == kFailedDescriptor; }
+
+uint32_t PlatformNowMs() { return static_cast<uint32_t>(NowMs()); }
+
+void PlatformErrorText(int32_t code, char* text, size_t size) {
+    // The English description, untranslated: no locale catalogue is read (nor memory taken) for it.
+    const char* description = strerrordesc_np(code);
+    std::snprintf(text, size, "%s", description != nullptr ? description : "unknown error");
+}
 
 void PlatformSleep(uint32_t milliseconds) {
     timespec remaining{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};

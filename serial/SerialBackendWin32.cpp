@@ -61,14 +61,51 @@ bool CancelTransfer(const PlatformPort& port, OVERLAPPED& overlapped, bool& inFl
     return !inFlight && GetOverlappedResult(port.commHandle, &overlapped, &moved, FALSE) && moved == count;
 }
 
-// Waits for a pending transfer on the record: true when it moved `count` bytes. Past the time
-// allowed it is cancelled, and counts only if it completed all the same.
-bool FinishTransfer(const PlatformPort& port, OVERLAPPED& overlapped, bool& inFlight, DWORD count, DWORD allowedMs) {
+enum class TransferEnd { kDone, kFailed, kTimedOut };
+
+// Waits for a pending transfer on the record: done when it moved `count` bytes. Past the time
+// allowed it is cancelled, and counts only if it completed all the same. A failure leaves the
+// system's error in `error` (0 for a transfer that ended short).
+TransferEnd FinishTransfer(const PlatformPort& port, OVERLAPPED& overlapped, bool& inFlight, DWORD count,
+                           DWORD allowedMs, DWORD& error) {
+    error = 0;
     if (WaitForSingleObject(overlapped.hEvent, allowedMs) != WAIT_OBJECT_0) {
-        return CancelTransfer(port, overlapped, inFlight, count);
+        return CancelTransfer(port, overlapped, inFlight, count) ? TransferEnd::kDone : TransferEnd::kTimedOut;
     }
     DWORD moved = 0;
-    return GetOverlappedResult(port.commHandle, &overlapped, &moved, FALSE) && moved == count;
+    if (!GetOverlappedResult(port.commHandle, &overlapped, &moved, FALSE)) {
+        error = GetLastError();
+        return TransferEnd::kFailed;
+    }
+    return moved == count ? TransferEnd::kDone : TransferEnd::kFailed;
+}
+
+// Errors after which the handle is of no further use: its device went away. What the serial
+// drivers answer on the handle of a removed USB adapter: ERROR_ACCESS_DENIED, ERROR_BAD_COMMAND
+// ("the device does not recognize the command"), ERROR_GEN_FAILURE ("not functioning"),
+// ERROR_DEVICE_REMOVED, ERROR_DEVICE_NOT_CONNECTED, and ERROR_OPERATION_ABORTED for a transfer
+// the system ended (a cancel of our own counts as a deadline, not here); ERROR_FILE_NOT_FOUND is
+// what a vanished device object (STATUS_NO_SUCH_DEVICE) comes back as; ERROR_INVALID_HANDLE, a
+// handle that is no longer valid; ERROR_NOT_READY, what Wine reports when its line was hung up
+// (EIO on a tty whose far side closed).
+bool DeviceGone(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_ACCESS_DENIED:
+        case ERROR_INVALID_HANDLE:
+        case ERROR_NOT_READY:
+        case ERROR_BAD_COMMAND:
+        case ERROR_GEN_FAILURE:
+        case ERROR_OPERATION_ABORTED:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_DEVICE_REMOVED: return true;
+        default: return false;
+    }
+}
+
+int32_t WriteFailed(PlatformPort& port, const char* operation, DWORD error) {
+    port.fault = LineFault{operation, static_cast<int32_t>(error), DeviceGone(error), false};
+    return -1;
 }
 
 // The monitor thread holds a reference to the module that runs it and leaves through
@@ -112,11 +149,17 @@ DCB BuildDcb(const DCB& current, const LineSettings& settings) {
 
 int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSettings& settings) {
     char devicePath[kDeviceNamespaceLength + kPortNameField];
-    port.commHandle = DevicePath(portName, devicePath)
-                          ? CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr)
-                          : INVALID_HANDLE_VALUE;
-    if (port.commHandle == INVALID_HANDLE_VALUE) return -1;
+    if (!DevicePath(portName, devicePath)) {
+        port.commHandle = INVALID_HANDLE_VALUE;
+        port.fault = LineFault{"no usable port name", 0, false, false};
+        return -1;
+    }
+    port.commHandle = CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (port.commHandle == INVALID_HANDLE_VALUE) {
+        port.fault = LineFault{"CreateFile", static_cast<int32_t>(GetLastError()), false, false};
+        return -1;
+    }
 
     SetCommMask(port.commHandle, kCommEvents);
     PurgeComm(port.commHandle, kAllQueues);
@@ -126,6 +169,7 @@ int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSetting
     // Only speed and framing change; flow control, special characters and time-outs stay.
     port.dcb = BuildDcb(port.dcb, settings);
     if (!SetCommState(port.commHandle, &port.dcb)) {
+        port.fault = LineFault{"SetCommState", static_cast<int32_t>(GetLastError()), false, false};
         CloseIfHeld(port.commHandle);
         return -2;
     }
@@ -133,6 +177,7 @@ int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSetting
     PrepareOverlapped(port.readOverlapped);
     port.writeInFlight = false;
     port.readInFlight = false;
+    port.fault = LineFault{};
     return 1;
 }
 
@@ -146,17 +191,35 @@ void PlatformClose(PlatformPort& port) {
 }
 
 int32_t PlatformWrite(PlatformPort& port, const uint8_t* bytes, uint32_t count) {
-    if (!PlatformHolds(port) || !RecordFree(port, port.writeOverlapped, port.writeInFlight)) return -1;
+    port.fault = LineFault{};
+    if (!PlatformHolds(port)) return -1;
+    if (!RecordFree(port, port.writeOverlapped, port.writeInFlight)) {
+        // The last abandoned write has still not ended: the handle is wedged, as after a deadline.
+        port.fault = LineFault{"a cancelled write still in flight", 0, false, true};
+        return -1;
+    }
     DWORD errors = 0;
     ClearCommError(port.commHandle, &errors, &port.comStat);
     DWORD moved = 0;
     if (WriteFile(port.commHandle, bytes, count, nullptr, &port.writeOverlapped)) {
         // Done at once: it counts only when it moved every byte, as a pending one does.
-        return GetOverlappedResult(port.commHandle, &port.writeOverlapped, &moved, FALSE) && moved == count ? 1 : -1;
+        if (!GetOverlappedResult(port.commHandle, &port.writeOverlapped, &moved, FALSE)) {
+            return WriteFailed(port, "GetOverlappedResult", GetLastError());
+        }
+        return moved == count ? 1 : WriteFailed(port, "WriteFile: written short", 0);
     }
-    if (GetLastError() != ERROR_IO_PENDING) return -1;
+    const DWORD error = GetLastError();
+    if (error != ERROR_IO_PENDING) return WriteFailed(port, "WriteFile", error);
     const DWORD deadline = WriteDeadlineMs(count, static_cast<int32_t>(port.dcb.BaudRate));
-    if (FinishTransfer(port, port.writeOverlapped, port.writeInFlight, count, deadline)) return 1;
+    DWORD transferError = 0;
+    const TransferEnd end =
+        FinishTransfer(port, port.writeOverlapped, port.writeInFlight, count, deadline, transferError);
+    if (end == TransferEnd::kDone) return 1;
+    if (end == TransferEnd::kTimedOut) {
+        port.fault = LineFault{"WriteFile", 0, false, true};
+    } else {
+        WriteFailed(port, transferError != 0 ? "GetOverlappedResult" : "WriteFile: written short", transferError);
+    }
     // Past its deadline or failed: nothing of it may reach the sign later, out of turn.
     PurgeComm(port.commHandle, PURGE_TXABORT | PURGE_TXCLEAR);
     return -1;
@@ -169,6 +232,27 @@ bool PlatformHolds(const PlatformPort& port) {
 bool PlatformOpenFailed(const PlatformPort& port) { return port.commHandle == INVALID_HANDLE_VALUE; }
 
 void PlatformSleep(uint32_t milliseconds) { Sleep(milliseconds); }
+
+uint32_t PlatformNowMs() { return GetTickCount(); }
+
+void PlatformErrorText(int32_t code, char* text, size_t size) {
+    if (size == 0) return;
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(code),
+                       MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, static_cast<DWORD>(size), nullptr);
+    size_t end = length < size ? length : size - 1;
+    // The system's texts end in a full stop and a line break; a trace line holds neither.
+    while (end > 0 &&
+           (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == ' ' || text[end - 1] == '.')) {
+        --end;
+    }
+    if (end == 0) {
+        constexpr char kUnknown[] = "unknown error";
+        end = sizeof kUnknown - 1 < size ? sizeof kUnknown - 1 : size - 1;
+        std::memcpy(text, kUnknown, end);
+    }
+    text[end] = '\0';
+}
 
 uint32_t PlatformBytesWaiting(PlatformPort& port) {
     if (!PlatformHolds(port)) return 0;
@@ -192,7 +276,8 @@ bool PlatformReadAtOnce(PlatformPort& port, uint8_t* buffer, uint32_t count) {
     // used again. The wait for the abort is bounded: a driver that misses it must not hang the
     // caller (Read never waits for data); the record then stays the read's until it has ended.
     const DWORD settle = count <= port.comStat.cbInQue ? kQueuedReadSettleMs : 0;
-    return FinishTransfer(port, port.readOverlapped, port.readInFlight, count, settle);
+    DWORD error = 0;
+    return FinishTransfer(port, port.readOverlapped, port.readInFlight, count, settle, error) == TransferEnd::kDone;
 }
 
 void PlatformPurge(PlatformPort& port) {

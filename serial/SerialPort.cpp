@@ -28,7 +28,12 @@ SerialPort::SerialPort()
       pollInterval_(kMonitorDefaultInterval),
       monitor_{},
       monitorEnded_(false),
-      monitorExitCode_(0) {
+      monitorExitCode_(0),
+      lineLost_(false),
+      stalledWrites_(0),
+      reopenTried_(false),
+      lastReopenMs_(0),
+      lineEventHook_(nullptr) {
 #if !defined(_WIN32)
     port_.fd = kNoDescriptor;
 #endif
@@ -53,10 +58,10 @@ int32_t SerialPort::Open() {
     // A monitor held while closed has ended by itself (it ends with no port); collect it
     // before the port changes under it.
     StopMonitor();
-    // A refused name opens nothing; an empty name never names a port.
-    const char* name = portNameRefused_ ? "" : portName_;
-    const int32_t result = PlatformOpen(port_, name, settings_);
+    const int32_t result = PlatformOpen(port_, OpenName(), settings_);
     openFlag_ = result == 1 ? 1 : 0;
+    stalledWrites_ = 0;
+    if (result != 1) Report(LineEventKind::kOpenFailed);
     return result;
 }
 
@@ -65,11 +70,58 @@ void SerialPort::Close() {
     StopMonitor();
     PlatformClose(port_);
     openFlag_ = 0;
+    lineLost_ = false;
+    reopenTried_ = false;
 }
 
 int32_t SerialPort::Write(const void* bytes, uint32_t count) {
     if (bytes == nullptr && count != 0) return -1;
-    return PlatformWrite(port_, static_cast<const uint8_t*>(bytes), count);
+    if (PlatformWrite(port_, static_cast<const uint8_t*>(bytes), count) == 1) {
+        stalledWrites_ = 0;
+        return 1;
+    }
+    const LineFault& fault = port_.fault;
+    if (fault.gone) {
+        ReleaseLine(LineEventKind::kLost);
+    } else if (!fault.timedOut) {
+        stalledWrites_ = 0;
+    } else if (++stalledWrites_ >= kStalledWritesBeforeReopen) {
+        ReleaseLine(LineEventKind::kStalled);
+        Reopen();
+    }
+    return -1;
+}
+
+bool SerialPort::RecoverLine() {
+    if (!lineLost_) return true;
+    if (reopenTried_ && PlatformNowMs() - lastReopenMs_ < kReopenSpacingMs) return false;
+    return Reopen();
+}
+
+void SerialPort::ReleaseLine(LineEventKind why) {
+    Report(why);
+    // The monitor watches the port: it ends before the port goes.
+    StopMonitor();
+    PlatformClose(port_);
+    lineLost_ = true;
+    stalledWrites_ = 0;
+    reopenTried_ = false;
+}
+
+bool SerialPort::Reopen() {
+    reopenTried_ = true;
+    lastReopenMs_ = PlatformNowMs();
+    if (PlatformOpen(port_, OpenName(), settings_) != 1) {
+        Report(LineEventKind::kReopenFailed);
+        return false;
+    }
+    lineLost_ = false;
+    Report(LineEventKind::kBack);
+    return true;
+}
+
+void SerialPort::Report(LineEventKind kind) const {
+    if (lineEventHook_ != nullptr) lineEventHook_(LineEvent{kind, OpenName(), port_.fault, settings_});
 }
 
 uint8_t* SerialPort::Read(int32_t* length) {

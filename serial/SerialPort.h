@@ -36,6 +36,11 @@ inline bool LookUpParityWord(std::string_view word, uint8_t* code) {
     return false;
 }
 
+// The word a parity code is written as in line-settings text ("2400,8,NONE,1").
+inline const char* ParityWordOf(uint8_t code) {
+    return code == kParityOdd ? "ODD" : code == kParityEven ? "EVEN" : "NONE";
+}
+
 // Maps a parity word to its code; unknown words mean none.
 inline uint8_t ParityFromWord(std::string_view word) {
     uint8_t code = kParityNone;
@@ -62,6 +67,31 @@ constexpr uint32_t kMonitorFailedExitCode = 0xFFFFFFFF;  // the thread could not
 // stopped reading) gives the caller -1 instead of a hang. Speeds below 50 baud count as 50.
 uint32_t WriteDeadlineMs(uint32_t count, int32_t baudRate);
 
+// A line that keeps running into its deadline on one handle is closed and opened again: a wedged
+// adapter or network serial driver often recovers only that way.
+constexpr uint32_t kStalledWritesBeforeReopen = 3;
+// Reopen attempts of a lost line are at least this far apart, so that a host writing in a loop
+// does not hammer a device that is still enumerating.
+constexpr uint32_t kReopenSpacingMs = 1000;
+
+// What happened to the line, for the plug-in's trace.
+enum class LineEventKind : uint8_t {
+    kOpenFailed,    // an Open gave -1 or -2
+    kLost,          // the device went away under a write: its handle was released
+    kStalled,       // writes ran into their deadline kStalledWritesBeforeReopen times in a row
+    kReopenFailed,  // a lost line could not be opened again (yet)
+    kBack,          // a lost line was opened again
+};
+
+struct LineEvent {
+    LineEventKind kind;
+    const char* portName;
+    const LineFault& fault;        // the system's cause, for the failures
+    const LineSettings& settings;  // the settings in force
+};
+
+using LineEventHook = void (*)(const LineEvent& event);
+
 class SerialPort {
 public:
     SerialPort();
@@ -75,7 +105,8 @@ public:
                    std::string_view parityWord);
 
     // 1 = open; -1 = the port could not be opened (commHandle left "failed");
-    // -2 = the line refused the settings (port closed again). Already open: 1, no reopen.
+    // -2 = the line refused the settings (port closed again). Already open: 1, no reopen; that
+    // includes a line that was lost and not yet opened again.
     int32_t Open();
     // Releases the port and everything the object holds; safe in any state.
     void Close();
@@ -83,7 +114,19 @@ public:
     // 1 when every byte was written and has left the driver; -1 otherwise. Never 0. A write
     // that misses its deadline (WriteDeadlineMs at the speed in force) is abandoned, what is
     // left of it discarded, and gives -1; the port stays open for the next write.
+    // A write that finds the device gone releases its handle at once (so that the system can give
+    // the device its name back) and leaves the line lost; the kStalledWritesBeforeReopen-th
+    // deadline in a row closes the handle and opens the port again.
     int32_t Write(const void* bytes, uint32_t count);
+
+    // Called before each call on the sign: a line that was lost is opened again by the same name
+    // with the settings now configured, at most one attempt each kReopenSpacingMs. True when the
+    // call may go on: the line is held, or was never lost (a closed port is the caller's to fail).
+    bool RecoverLine();
+    // True while the port counts as open but its device was lost and not yet opened again.
+    bool LineLost() const { return lineLost_; }
+    // Told of failed opens, losses, stalls and reopens; null for none.
+    void SetLineEventHook(LineEventHook hook) { lineEventHook_ = hook; }
 
     // Reads without waiting: the fixed read length if above 0, else the bytes waiting, else
     // 50, bounded to the 100-byte buffer. Stores that length through `length` (when not null),
@@ -124,6 +167,12 @@ public:
     const PlatformPort& Platform() const { return port_; }
 
 private:
+    // A refused name opens nothing; an empty name never names a port.
+    const char* OpenName() const { return portNameRefused_ ? "" : portName_; }
+    void ReleaseLine(LineEventKind why);
+    bool Reopen();
+    void Report(LineEventKind kind) const;
+
     char portName_[kPortNameField];
     bool portNameRefused_;
     LineSettings settings_;
@@ -136,6 +185,11 @@ private:
     PlatformMonitor monitor_;
     std::atomic<bool> monitorEnded_;
     std::atomic<uint32_t> monitorExitCode_;
+    bool lineLost_;
+    uint32_t stalledWrites_;  // deadlines in a row on the handle held now
+    bool reopenTried_;        // since the line was lost
+    uint32_t lastReopenMs_;
+    LineEventHook lineEventHook_;
 };
 
 // Blocks the calling thread for the given milliseconds (the pauses between sign frames).

@@ -1,5 +1,6 @@
 // The built plug-in libraries, loaded by path and driven through their exports over ptys.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "Plugin.h"
+#include "ProcessProbe.h"
 #include "Pty.h"
 #include "RecordingLine.h"
 #include "SignCases.h"
@@ -212,13 +214,17 @@ TEST(PluginText, ChineseTextArrivesAsItsGbkBytes) {
 TEST_P(EverySign, SignSideVanishingMidCallGivesMinusOneAndRecovers) {
     const SignCase& c = GetParam();
     Pty pty;
+    // Through a name of its own: the plug-in's reopen attempts must not reach a pty that a test
+    // running beside this one gets under the old number.
+    PortLink link(pty);
     Plugin plugin(c.sign);
-    ASSERT_EQ(plugin.OpenOn(pty.PortName()), 1);
+    ASSERT_EQ(plugin.OpenOn(link.Name()), 1);
     // A long text keeps the call busy; the master goes away while it runs.
     std::string text(150, 'A');
     text += "#" + std::string(150, 'B');
-    std::thread vanish([&pty] {
+    std::thread vanish([&pty, &link] {
         std::this_thread::sleep_for(milliseconds(50));
+        link.Remove();
         pty.CloseMaster();
     });
     const auto start = Clock::now();
@@ -232,7 +238,7 @@ TEST_P(EverySign, SignSideVanishingMidCallGivesMinusOneAndRecovers) {
     EXPECT_LT(Clock::now() - start, milliseconds(1500));
     EXPECT_EQ(results.back(), -1);
     EXPECT_EQ(results[results.size() - 2], -1);
-    EXPECT_EQ(plugin.IsLedOpened(), 1);  // the driver cannot see the device go; the host closes it
+    EXPECT_EQ(plugin.IsLedOpened(), 1);  // the host opened it and has not closed it
     plugin.CloseLed();
     EXPECT_EQ(plugin.IsLedOpened(), 0);
 
@@ -241,6 +247,142 @@ TEST_P(EverySign, SignSideVanishingMidCallGivesMinusOneAndRecovers) {
     ASSERT_EQ(plugin.OpenOn(fresh.PortName()), 1);
     EXPECT_EQ(plugin.ClearLed(), 1);
     EXPECT_EQ(Hex(fresh.WaitForBytes(Bytes(c.clearBytes).size())), c.clearBytes);
+}
+
+// The sign's device goes away under an open plug-in (a USB adapter pulled: its tty hangs up) and
+// comes back behind the same short name. The loss releases the device at once; the plug-in opens
+// the name again by itself, at most once a second, and the new line gets the complete frames.
+// A host that closes the plug-in in between ends all of it.
+TEST_P(EverySign, ALostLineIsReleasedAndComesBackByItself) {
+    const SignCase& c = GetParam();
+    for (const bool hostClosesInBetween : {false, true}) {
+        SCOPED_TRACE(hostClosesInBetween ? "CloseLed in between" : "left open");
+        Pty first;
+        PortLink link(first);
+        Plugin plugin(c.sign);
+        ASSERT_EQ(plugin.OpenOn(link.Name()), 1);
+        ASSERT_EQ(plugin.Write2Led("AB#D"), 1);
+        struct stat firstDevice {};
+        ASSERT_EQ(stat(first.SlavePath().c_str(), &firstDevice), 0);
+        first.CloseMaster();
+        link.Remove();
+
+        EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
+        EXPECT_FALSE(HoldsDevice(firstDevice.st_rdev)) << "the dead device is still held";
+        EXPECT_EQ(plugin.IsLedOpened(), 1);
+        Pty second;
+        struct stat secondDevice {};
+        ASSERT_EQ(stat(second.SlavePath().c_str(), &secondDevice), 0);
+        if (hostClosesInBetween) {
+            plugin.CloseLed();
+            link.PointAt(second);
+            EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
+            EXPECT_FALSE(HoldsDevice(secondDevice.st_rdev)) << "reopened after CloseLed";
+            EXPECT_EQ(plugin.IsLedOpened(), 0);
+            EXPECT_EQ(plugin.OpenLed(), 1);  // a host's own open works as ever
+            plugin.CloseLed();
+            EXPECT_EQ(second.Settle(50), "");
+            continue;
+        }
+        // No device behind the name: the attempt fails at once, nothing sent; the next call
+        // within the second makes no attempt at all.
+        auto start = Clock::now();
+        EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
+        EXPECT_EQ(plugin.ClearLed(), -1);
+        EXPECT_LT(Clock::now() - start, milliseconds(90));
+        link.PointAt(second);
+        EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
+        EXPECT_FALSE(HoldsDevice(secondDevice.st_rdev)) << "reopened within the second";
+        EXPECT_EQ(plugin.OpenLed(), 1);  // open already: changes nothing
+        EXPECT_FALSE(HoldsDevice(secondDevice.st_rdev)) << "OpenLed reopened the lost line";
+        EXPECT_EQ(plugin.IsLedOpened(), 1);
+        std::this_thread::sleep_for(milliseconds(1000) - (Clock::now() - start));
+        EXPECT_EQ(plugin.Write2Led("AB#D"), 1);
+        EXPECT_EQ(plugin.IsLedOpened(), 1);
+        const std::string expected = Bytes(c.twoRowBytes);
+        second.WaitForBytes(expected.size());
+        EXPECT_EQ(Hex(second.Settle(50)), Hex(expected));
+        plugin.CloseLed();
+        EXPECT_TRUE(second.WaitForHangup());
+    }
+}
+
+// Settings given while the line is lost are the ones it comes back with, and the trace says why
+// the line went and how it came back, in the system's words.
+TEST(PluginRecovery, ALostLineComesBackWithTheSettingsGivenMeanwhileAndTheTraceSaysWhy) {
+    Pty first;
+    PortLink link(first);
+    CapturedErrors errors;
+    setenv("LEDSIGN_TRACE", "1", 1);
+    Plugin plugin("cresto");
+    unsetenv("LEDSIGN_TRACE");
+    ASSERT_EQ(plugin.OpenOn(link.Name(), 9600), 1);
+    first.CloseMaster();
+    link.Remove();
+    EXPECT_EQ(plugin.Write2Led("A"), -1);
+    EXPECT_EQ(plugin.Write2Led("A"), -1);
+    Pty second;
+    link.PointAt(second);
+    const PortSettings slower = MakePortSettings(link.Name(), 4800, 8, 2, "EVEN");
+    plugin.InitLed(&slower);
+    std::this_thread::sleep_for(milliseconds(1000));
+    EXPECT_EQ(plugin.Write2Led("A"), 1);
+    const termios applied = second.SlaveSettings();
+    EXPECT_EQ(cfgetospeed(&applied), static_cast<speed_t>(B4800));
+    EXPECT_NE(applied.c_cflag & CSTOPB, 0u);
+    plugin.CloseLed();
+    EXPECT_EQ(plugin.OpenOn("nosuchtty"), -1);
+
+    std::vector<std::string> events;
+    for (const std::string& line : errors.Lines()) {
+        const size_t ms = line.find(" ms ");
+        if (ms == std::string::npos || line.find(" ms write ") == ms || line.find(" ms pause ") == ms) continue;
+        EXPECT_EQ(line.rfind("CRESTO.DLL +", 0), 0u) << line;
+        events.push_back(line.substr(ms + 4));
+    }
+    const std::vector<std::string> expected = {
+        link.Name() + " lost: write: Input/output error (5)",
+        link.Name() + " reopen failed: open: No such file or directory (2)",
+        link.Name() + " back: reopened at 4800,8,EVEN,2",
+        "nosuchtty open failed: open: No such file or directory (2)",
+    };
+    EXPECT_EQ(events, expected);
+}
+
+// A line whose far side stopped reading (a pty that the test keeps full: a deadline's flush of the
+// output empties a pty's buffer) runs into three deadlines in a row, which closes and reopens the
+// handle; once the far side reads again the line works.
+TEST(PluginRecovery, ThreeDeadlinesInARowReopenTheLine) {
+    Pty pty;
+    CapturedErrors errors;
+    setenv("LEDSIGN_TRACE", "1", 1);
+    Plugin plugin("cresto");
+    unsetenv("LEDSIGN_TRACE");
+    ASSERT_EQ(plugin.OpenOn(pty.PortName(), 9600), 1);
+    for (int call = 0; call < 3; ++call) {
+        pty.Stall();
+        EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
+    }
+    EXPECT_EQ(plugin.IsLedOpened(), 1);
+    pty.Resume();
+    EXPECT_EQ(plugin.Write2Led("AB#D"), 1);
+    const std::string expected = Bytes("1B 01 01 41 42 0D 1B 01 01 44 0D");
+    const std::string received = pty.Settle(200);
+    ASSERT_GE(received.size(), expected.size());
+    EXPECT_EQ(Hex(received.substr(received.size() - expected.size())), Hex(expected));
+
+    std::vector<std::string> events;
+    for (const std::string& line : errors.Lines()) {
+        const size_t ms = line.find(" ms ");
+        if (ms != std::string::npos && line.find(" ms write ") != ms && line.find(" ms pause ") != ms) {
+            events.push_back(line.substr(ms + 4));
+        }
+    }
+    const std::vector<std::string> reopened = {
+        pty.PortName() + " stalled: 3 writes in a row past their deadline, reopening",
+        pty.PortName() + " back: reopened at 9600,8,NONE,1",
+    };
+    EXPECT_EQ(events, reopened);
 }
 
 }  // namespace

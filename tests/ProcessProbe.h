@@ -3,10 +3,15 @@
 #pragma once
 
 #include <dirent.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace ledsign::test {
 
@@ -25,6 +30,65 @@ inline int WaitChild(pid_t child) {
     waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
 }
+
+// True when a descriptor of this process still holds the character device `device` (an st_rdev):
+// fstat works on a descriptor whose device node has gone.
+inline bool HoldsDevice(dev_t device) {
+    bool held = false;
+    DIR* directory = opendir("/proc/self/fd");
+    for (dirent* entry; (entry = readdir(directory)) != nullptr;) {
+        struct stat status {};
+        const int fd = std::atoi(entry->d_name);
+        if (entry->d_name[0] != '.' && fstat(fd, &status) == 0 && S_ISCHR(status.st_mode)) {
+            held |= status.st_rdev == device;
+        }
+    }
+    closedir(directory);
+    return held;
+}
+
+// This process's standard error, captured while the object lives: what a plug-in traces.
+class CapturedErrors {
+public:
+    CapturedErrors() {
+        if (pipe(pipe_) != 0) return;
+        saved_ = dup(STDERR_FILENO);
+        dup2(pipe_[1], STDERR_FILENO);
+        close(pipe_[1]);
+        reader_ = std::thread([this] {
+            char buffer[4096];
+            for (ssize_t got; (got = read(pipe_[0], buffer, sizeof buffer)) > 0;) text_.append(buffer, got);
+        });
+    }
+    ~CapturedErrors() { Stop(); }
+    CapturedErrors(const CapturedErrors&) = delete;
+    CapturedErrors& operator=(const CapturedErrors&) = delete;
+
+    // Gives standard error back; the lines written until then.
+    std::vector<std::string> Lines() {
+        Stop();
+        std::vector<std::string> lines;
+        for (size_t start = 0, end; (end = text_.find('\n', start)) != std::string::npos; start = end + 1) {
+            lines.push_back(text_.substr(start, end - start));
+        }
+        return lines;
+    }
+
+private:
+    void Stop() {
+        if (saved_ < 0) return;
+        dup2(saved_, STDERR_FILENO);  // the pipe's last writer goes: the reader sees its end
+        close(saved_);
+        saved_ = -1;
+        reader_.join();
+        close(pipe_[0]);
+    }
+
+    int pipe_[2] = {-1, -1};
+    int saved_ = -1;
+    std::string text_;
+    std::thread reader_;
+};
 
 struct ChildRun {
     int status;          // the child's exit status, or 100 when it did not exit normally

@@ -148,3 +148,31 @@ void Pty::Stall() {
 void Pty::Resume() { paused_ = false; }
 
 }  // namespace ledsign::test
+
+namespace ledsign::test {
+
+PortLink::PortLink(const Pty& pty) {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned seed = static_cast<unsigned>(getpid()) * 2654435761u ^ static_cast<unsigned>(Clock::now().time_since_epoch().count());
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        std::string name = "/tmp/";
+        for (int letter = 0; letter < 4; ++letter) name += kLetters[rand_r(&seed) % (sizeof kLetters - 1)];
+        // symlink fails on a name that exists: the name is this link's alone.
+        if (symlink(pty.SlavePath().c_str(), name.c_str()) == 0) {
+            name_ = name;
+            return;
+        }
+    }
+    throw std::runtime_error("no free /tmp name for a port link");
+}
+
+PortLink::~PortLink() { Remove(); }
+
+void PortLink::PointAt(const Pty& pty) {
+    unlink(name_.c_str());
+    if (symlink(pty.SlavePath().c_str(), name_.c_str()) != 0) throw std::runtime_error("cannot repoint " + name_);
+}
+
+void PortLink::Remove() { unlink(name_.c_str()); }
+
+}  // namespace ledsign::test

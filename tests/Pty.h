@@ -70,4 +70,22 @@ private:
     std::thread reader_;
 };
 
+// A short name for a pty, as a udev rule gives a USB adapter one: a symlink "/tmp/XXXX" that can
+// be pointed at another pty (the adapter plugged back) or removed (unplugged). Nine characters, so
+// that the plug-ins take it.
+class PortLink {
+public:
+    explicit PortLink(const Pty& pty);
+    ~PortLink();
+    PortLink(const PortLink&) = delete;
+    PortLink& operator=(const PortLink&) = delete;
+
+    const std::string& Name() const { return name_; }
+    void PointAt(const Pty& pty);
+    void Remove();
+
+private:
+    std::string name_;
+};
+
 }  // namespace ledsign::test

@@ -254,6 +254,12 @@ TEST(SerialPort, WriteFailsWhenTheSignSideVanishes) {
     ASSERT_EQ(port.Open(), 1);
     pty.CloseMaster();
     EXPECT_EQ(port.Write("ABC", 3), -1);
+    // Released at once, and still open for the host: the next call on the sign opens it again.
+    EXPECT_TRUE(port.LineLost());
+    EXPECT_FALSE(PlatformHolds(port.Platform()));
+    EXPECT_EQ(port.IsOpen(), 1);
+    port.Close();
+    EXPECT_FALSE(port.LineLost());
 }
 
 }  // namespace

@@ -74,7 +74,13 @@ ComPort::ComPort(const Pty& pty, int number) {
             usleep(20000);
         }
     }
-    const std::string link = prefix + "/dosdevices/com" + std::to_string(number_);
+    PointAt(pty);
+}
+
+void ComPort::Unplug() { unlink((WineSetup::Prefix() + "/dosdevices/com" + std::to_string(number_)).c_str()); }
+
+void ComPort::PointAt(const Pty& pty) {
+    const std::string link = WineSetup::Prefix() + "/dosdevices/com" + std::to_string(number_);
     unlink(link.c_str());
     if (symlink(pty.SlavePath().c_str(), link.c_str()) != 0) number_ = 0;
 }

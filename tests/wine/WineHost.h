@@ -45,6 +45,10 @@ public:
 
     std::string Name() const { return "COM" + std::to_string(number_); }
     bool Mapped() const { return number_ > 0; }
+    // The port now leads to another pty: a USB adapter plugged back in under the same COM name.
+    void PointAt(const Pty& pty);
+    // The port leads nowhere: the adapter is unplugged and its COM name gone.
+    void Unplug();
 
 private:
     int number_ = 0;

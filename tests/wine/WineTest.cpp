@@ -170,6 +170,8 @@ TEST_P(WineDll, OpenResultsAndAVanishingSign) {
                           "init", port.Name(), "9600", "8", "1", "NONE", "open", "wait",
                           "write-hex", "41422344", "clear", "close", "isopen"});
     ASSERT_TRUE(host.WaitForOutput("wait")) << ::testing::PrintToString(host.Output());
+    // The name goes with the device: a reopen must not reach a pty that gets the old number.
+    port.Unplug();
     pty.CloseMaster();
     host.Continue();
     EXPECT_EQ(host.Finish(10000), 0);
@@ -258,6 +260,43 @@ TEST_P(WineDll, AStalledLineGivesMinusOneInBoundedTimeAndRecovers) {
     const std::string received = pty.Settle(200);
     ASSERT_GE(received.size(), expected.size());
     EXPECT_EQ(Hex(received.substr(received.size() - expected.size())), Hex(expected));
+}
+
+// The COM port's far side goes away (its pty closed, as a USB adapter pulled) and the port name
+// then leads to a new pty: the DLL finds the loss, releases the port and opens it again by itself
+// on the next call, and the trace says why with Wine's own error.
+TEST_P(WineDll, ALostLineComesBackByItself) {
+    const WineSign& c = GetParam();
+    Pty first;
+    ComPort port(first);
+    ASSERT_TRUE(port.Mapped());
+    WineHost host(c.dll, {"init", port.Name(), "9600", "8", "1", "NONE", "open", "write-hex", "41422344", "wait",
+                          "write-hex", "41422344", "write-hex", "41422344", "isopen", "close"},
+                  {"LEDSIGN_TRACE=1"});
+    ASSERT_TRUE(host.WaitForOutput("wait")) << ::testing::PrintToString(host.Output());
+    port.Unplug();
+    first.CloseMaster();
+    Pty second;
+    port.PointAt(second);
+    host.Continue();
+    EXPECT_EQ(host.Finish(), 0);
+    EXPECT_EQ(Results(host.Output()), (std::vector<std::string>{"loaded exports=9 ordinals=same", "init", "open 1",
+                                                                "write 1", "wait", "write -1", "write 1", "isopen 1",
+                                                                "close"}));
+    second.WaitForBytes(Bytes(c.twoRowBytes).size());
+    EXPECT_EQ(Hex(second.Settle(50)), Hex(Bytes(c.twoRowBytes)));
+    std::vector<std::string> events;
+    for (const std::string& trace : host.TraceLines()) {
+        const size_t ms = trace.find(" ms ");
+        if (ms == std::string::npos || trace.find(" ms write ") == ms || trace.find(" ms pause ") == ms) continue;
+        events.push_back(trace.substr(ms + 4));
+    }
+    RecordProperty("line_events", ::testing::PrintToString(events));
+    ASSERT_EQ(events.size(), 2u) << ::testing::PrintToString(events);
+    // Wine answers a write on a hung-up pty with ERROR_NOT_READY.
+    EXPECT_EQ(events[0].rfind(port.Name() + " lost: WriteFile: ", 0), 0u) << events[0];
+    EXPECT_EQ(events[0].substr(events[0].size() - 6), " (21)\n") << events[0];
+    EXPECT_EQ(events[1], port.Name() + (c.fixedLine ? " back: reopened at 2400,8,NONE,1\n" : " back: reopened at 9600,8,NONE,1\n"));
 }
 
 // With LEDSIGN_TRACE=1 the DLL traces every write and pause through OutputDebugStringA.

@@ -203,6 +203,7 @@ void Stall(const std::string& line) {
             line.c_str(), opened, before, filled, stalled, stalledMs, plugin.IsLedOpened(), Queued(line));
         Ask("resume");
         const int32_t after = plugin.Write2Led("AB#D");
+        Ask("resumed");
         const auto closing = Clock::now();
         plugin.CloseLed();
         Say("resumed sign=%s line=%s after=%d close_ms=%.0f", c.sign, line.c_str(), after, MsSince(closing));
@@ -238,6 +239,7 @@ void Unplug() {
             results += (results.empty() ? "" : ",") + std::to_string(written);
             if (written != 1) std::this_thread::sleep_for(std::chrono::milliseconds(250));
         }
+        Ask("replugged");
         Say("replug sign=%s back=%s back_ms=%.0f writes=%s frame_ms=%.0f opened=%d", c.sign, back.c_str(), backMs,
             results.c_str(), MsSince(start), plugin.IsLedOpened());
         plugin.CloseLed();
@@ -367,6 +369,7 @@ int main(int argc, char** argv) {
             Stall("ttyS1");
             Unplug();
         }
+        if (run == "unplug") Unplug();
         if (run == "bench") Bench();
     } catch (const std::exception& error) {
         Say("error %s", error.what());

@@ -302,9 +302,9 @@ void SetRaw(int fd, int32_t baud) {
 // Each plug-in's Write2Led beside the same writes and pauses done the common way: write, then
 // tcdrain, on a blocking descriptor.
 void Bench() {
-    constexpr int kCalls = 10;
     for (const char* line : kGuestLines) {
         for (const SignCase& c : kSignCases) {
+            const int kCalls = c.escLine ? 50 : 10;
             const int32_t baud = c.fixedLine ? 2400 : 9600;
             const std::vector<Step> steps = TracedSteps(c, line, baud);
             int pausesMs = 0, writes = 0;

@@ -214,7 +214,10 @@ void Stall(const std::string& line) {
 void Unplug() {
     for (const SignCase& c : kSignCases) {
         const std::string line = UsbName();
+        // Traced to the console, so that the far side sees why the line went and how it came back.
+        setenv("LEDSIGN_TRACE", "1", 1);
         Plugin plugin(c.sign);
+        unsetenv("LEDSIGN_TRACE");
         const int32_t opened = plugin.OpenOn(line, 9600);
         const int32_t before = plugin.Write2Led("AB#D");
         Ask("unplug");

@@ -333,6 +333,19 @@ std::string Framing(const std::string& held) {
     return comma == std::string::npos ? held : held.substr(comma + 1, 3);
 }
 
+// Whether a console line of the module's trace ("BRAVAX.DLL +123 ms ...") ends with the text.
+bool Traced(const std::string& console, const std::string& module, const std::string& text) {
+    std::istringstream lines(console);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind(module + " +", 0) == 0 && line.size() >= text.size() &&
+            line.compare(line.size() - text.size(), text.size(), text) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 class GuestLines : public GuestTest, public ::testing::WithParamInterface<const char*> {};
 
 // Each plug-in's bytes and pauses arrive on the far side; the settings it asked for are the ones
@@ -523,6 +536,10 @@ TEST_F(GuestTest, StalledUartAndUnpluggedAdapter) {
         const std::string writes = Field(replugs[index], "writes");
         EXPECT_EQ(writes.substr(writes.size() - 1), "1");
         EXPECT_EQ(Field(replugs[index], "opened"), "1");
+        // The trace says why the line went and how it came back, in the system's words.
+        EXPECT_TRUE(Traced(guest.console, c.dll, "ttyUSB0 lost: write: Input/output error (5)"));
+        EXPECT_TRUE(Traced(guest.console, c.dll,
+                           std::string("ttyUSB0 back: reopened at ") + (c.fixedLine ? "2400" : "9600") + ",8,NONE,1"));
         const std::string frames = Bytes(c.twoRowBytes);
         ASSERT_LT(index, afterReplug.size());
         ASSERT_GE(afterReplug[index].size(), frames.size());

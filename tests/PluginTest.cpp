@@ -288,6 +288,7 @@ TEST_P(EverySign, ALostLineIsReleasedAndComesBackByItself) {
         // within the second makes no attempt at all.
         auto start = Clock::now();
         EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
+        const auto attempted = Clock::now();  // the attempt was made no later than this
         EXPECT_EQ(plugin.ClearLed(), -1);
         EXPECT_LT(Clock::now() - start, milliseconds(90));
         link.PointAt(second);
@@ -296,7 +297,7 @@ TEST_P(EverySign, ALostLineIsReleasedAndComesBackByItself) {
         EXPECT_EQ(plugin.OpenLed(), 1);  // open already: changes nothing
         EXPECT_FALSE(HoldsDevice(secondDevice.st_rdev)) << "OpenLed reopened the lost line";
         EXPECT_EQ(plugin.IsLedOpened(), 1);
-        std::this_thread::sleep_for(milliseconds(1000) - (Clock::now() - start));
+        std::this_thread::sleep_until(attempted + milliseconds(1000));
         EXPECT_EQ(plugin.Write2Led("AB#D"), 1);
         EXPECT_EQ(plugin.IsLedOpened(), 1);
         const std::string expected = Bytes(c.twoRowBytes);

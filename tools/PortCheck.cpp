@@ -137,7 +137,8 @@ std::string ExplainWriteFailure(const PortSettings& settings, long tookMs) {
     const HANDLE handle = OpenLikeThePlugins(settings.portName, error);
     if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-        return "the port went away: " + std::string(settings.portName) + " no longer exists (adapter unplugged?).";
+        return "the port went away: " + std::string(settings.portName) +
+               " no longer exists (adapter unplugged?); the plug-in opens it again by itself once it is back.";
     }
     if (tookMs >= 1900) {
         return "the line stalled: the bytes were not taken within the write's deadline (flow control held off, "
@@ -360,13 +361,15 @@ std::string ExplainWriteFailure(const PortSettings& settings, long tookMs) {
     const std::string path = DevicePath(settings.portName);
     struct stat status {};
     if (path.empty() || stat(path.c_str(), &status) != 0) {
-        return "the port went away: " + path + " no longer exists (adapter unplugged?).";
+        return "the port went away: " + path +
+               " no longer exists (adapter unplugged?); the plug-in opens it again by itself once it is back.";
     }
     if (tookMs >= 1900) {
         return "the line stalled: the bytes were not taken within the write's deadline (flow control held off, "
                "the far side not reading, or a wedged adapter).";
     }
-    return "the line hung up or reported an error at once (the far side of a bridge or virtual port went away?).";
+    return "the line hung up or reported an error at once (the far side of a bridge or virtual port went away?); "
+           "the plug-in opens it again by itself at a later call.";
 }
 
 #endif

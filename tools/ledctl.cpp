@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "serial/SerialPort.h"
@@ -16,6 +17,7 @@
 #include "tools/PortCheck.h"
 #include "tools/TextCodec.h"
 #include "tools/TextFormat.h"
+#include "tools/TraceRelay.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -71,7 +73,10 @@ const char kUsageText[] =
     "Other options:\n"
     "  --raw              pass TEXT's bytes unchanged instead of converting UTF-8 to GBK\n"
     "  --hex              TEXT is hex bytes, e.g. \"D6 D0 23 41\" (no 00: the text would end there)\n"
-    "  --trace            the plug-in traces every write and pause (sets LEDSIGN_TRACE=1)\n"
+    "  --trace            the plug-in traces every write and pause, and why the line failed and how\n"
+    "                     it came back (sets LEDSIGN_TRACE=1); ledctl shows the lines as they come\n"
+    "  --repeat N         make the call N times, one second apart: a line that drops out and comes\n"
+    "                     back shows (with --trace: \"the line was lost and came back\")\n"
     "  --json             ports: one JSON object per port\n"
     "  --help             show this help\n"
     "\n"
@@ -82,7 +87,8 @@ const char kUsageText[] =
     "  ledctl ./libbrava.so write -- '-5 °C' --port ttyUSB0 --trace\n"
     "  ledctl BRAVAX.DLL clear --port COM12 --baud 9600\n"
     "\n"
-    "Exit status: 0 done; 1 the plug-in reported a failure (result printed); 2 usage error;\n"
+    "Exit status: 0 done; 1 the plug-in reported a failure (result printed; with --repeat, any call\n"
+    "did); 2 usage error;\n"
     "3 the plug-in could not be loaded or lacks an export; OpenLed failed: 4 no such device,\n"
     "5 permission denied, 6 in use, 7 not a serial device, 8 settings refused.\n";
 
@@ -100,6 +106,7 @@ struct Options {
     bool hex = false;
     bool trace = false;
     bool json = false;
+    long repeat = 1;
 };
 
 int UsageError(const std::string& message) {
@@ -140,6 +147,13 @@ int ParseOptions(const std::vector<std::string>& args, Options& options) {
         bool* const flag = FlagOption(arg, options);
         if (flag != nullptr) {
             *flag = true;
+            continue;
+        }
+        if (arg == "--repeat") {
+            if (i + 1 >= args.size()) return UsageError("--repeat needs a value");
+            if (!ParseNumber(args[++i], options.repeat) || options.repeat < 1 || options.repeat > 100000) {
+                return UsageError("--repeat needs a number 1..100000, not '" + args[i] + "'");
+            }
             continue;
         }
         const bool takesValue =
@@ -410,6 +424,28 @@ long ElapsedMs(const std::chrono::steady_clock::time_point& start) {
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
 }
 
+// One call on the sign, its result printed; false when it failed, after saying why.
+bool CallOnce(const PluginExports& plugin, const Options& options, const std::string& text, long mode,
+              const PortSettings& settings) {
+    int32_t result = 1;
+    // Kept in step with the trace lines, which come on standard error as the call runs.
+    std::fflush(stdout);
+    const auto start = std::chrono::steady_clock::now();
+    if (options.command == "write") {
+        result = plugin.Write2Led(text.c_str());
+        std::printf("Write2Led: %d (%zu bytes)\n", result, text.size());
+    } else if (options.command == "clear") {
+        result = plugin.ClearLed();
+        std::printf("ClearLed: %d\n", result);
+    } else {
+        plugin.SetShowMode(static_cast<unsigned char>(mode));
+        std::printf("SetShowMode: %ld\n", mode);
+    }
+    std::fflush(stdout);
+    if (result <= 0) std::fprintf(stderr, "ledctl: %s\n", ExplainWriteFailure(settings, ElapsedMs(start)).c_str());
+    return result > 0;
+}
+
 int Run(const std::vector<std::string>& args) {
     Options options;
     const int parsed = ParseOptions(args, options);
@@ -438,12 +474,15 @@ int Run(const std::vector<std::string>& args) {
         return UsageError("mode needs a number 0..255");
     }
 
+    TraceRelay relay;
     if (options.trace) {
 #if defined(_WIN32)
         SetEnvironmentVariableA("LEDSIGN_TRACE", "1");
 #else
         setenv("LEDSIGN_TRACE", "1", 1);
 #endif
+        std::string why;
+        if (!relay.Start(why)) Warn("the trace lines are not shown here: " + why);
     }
     PluginLibrary library;
     std::string error;
@@ -494,22 +533,18 @@ int Run(const std::vector<std::string>& args) {
         return OpenFailureExit(why.reason);
     }
 
-    int32_t result = 1;
-    const auto start = std::chrono::steady_clock::now();
-    if (options.command == "write") {
-        result = plugin.Write2Led(text.c_str());
-        std::printf("Write2Led: %d (%zu bytes)\n", result, text.size());
-    } else if (options.command == "clear") {
-        result = plugin.ClearLed();
-        std::printf("ClearLed: %d\n", result);
-    } else {
-        plugin.SetShowMode(static_cast<unsigned char>(mode));
-        std::printf("SetShowMode: %ld\n", mode);
+    bool allDone = true;
+    for (long call = 0; call < options.repeat; ++call) {
+        if (call > 0) std::this_thread::sleep_for(std::chrono::seconds(1));
+        allDone &= CallOnce(plugin, options, text, mode, settings);
+        if (relay.TakeComeBack()) {
+            std::printf("ledctl: the line was lost and came back\n");
+            std::fflush(stdout);
+        }
     }
-    if (result <= 0) std::fprintf(stderr, "ledctl: %s\n", ExplainWriteFailure(settings, ElapsedMs(start)).c_str());
     plugin.CloseLed();
     std::printf("CloseLed: done\n");
-    return result > 0 ? kSuccess : kSignFailure;
+    return allDone ? kSuccess : kSignFailure;
 }
 
 }  // namespace

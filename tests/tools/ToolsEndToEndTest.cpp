@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "Pty.h"
+#include "RecordingLine.h"
 #include "SignCases.h"
 
 namespace ledsign::test {
@@ -287,6 +288,7 @@ TEST(ToolsEndToEnd, LedctlReportsWhatWentWrong) {
         {"port name too long", {PluginPath("brava"), "clear", "--port", "ttyUSB0123"}, 2, "9 characters"},
         {"baud not a number", {PluginPath("brava"), "clear", "--baud", "fast"}, 2, "number"},
         {"baud beyond the record's field", {PluginPath("brava"), "clear", "--baud", "4294969696"}, 2, "number"},
+        {"no calls", {PluginPath("brava"), "clear", "--repeat", "0"}, 2, "--repeat needs a number"},
         {"help", {"--help"}, 0, "--stop-bits"},
     };
     for (const Case& c : cases) {
@@ -317,6 +319,39 @@ TEST(ToolsEndToEnd, LedctlPassesWhatItIsGivenAndWarnsWhatTheSignWillNotShow) {
     EXPECT_NE(output.find("3 stop bits as 1"), std::string::npos) << output;
     result = RunLedctl({plugin, "write", std::string(40, 'W'), "--port", pty.PortName()});
     EXPECT_NE(result.output.find("row 1 (40 single-byte"), std::string::npos) << result.output;
+}
+
+// ledctl --trace shows the plug-in's trace as it comes: with --repeat, a line pulled away after the
+// first call and back behind its name for the third shows why it went, its return, and ledctl says so.
+TEST(ToolsEndToEnd, LedctlTraceShowsALineThatWasLostAndCameBack) {
+    Pty first;
+    PortLink link(first);
+    Child ledctl({LEDCTL_PATH, PluginPath("brava"), "write", "AB#D", "--port", link.Name(), "--trace", "--repeat", "3"},
+                 true);
+    const std::string frames = Bytes(kSignCases[0].twoRowBytes);
+    ASSERT_EQ(Hex(first.WaitForBytes(frames.size())), Hex(frames));
+    link.Remove();
+    first.CloseMaster();
+    Pty second;
+    link.PointAt(second);
+    std::string output;
+    EXPECT_EQ(ledctl.Finish(20000, output), 1) << output;  // the second call failed
+    second.WaitForBytes(frames.size());
+    EXPECT_EQ(Hex(second.Received()), Hex(frames));
+    const std::vector<std::string> shown = {
+        "Write2Led: 1 (4 bytes)",
+        "BRAVAX.DLL +",  // the trace, as it comes
+        link.Name() + " lost: write: Input/output error (5)",
+        "Write2Led: -1 (4 bytes)",
+        link.Name() + " back: reopened at 2400,8,NONE,1",
+        "Write2Led: 1 (4 bytes)",
+        "ledctl: the line was lost and came back",
+    };
+    size_t at = 0;
+    for (const std::string& line : shown) {
+        at = output.find(line, at);
+        ASSERT_NE(at, std::string::npos) << "no '" << line << "' in its place:\n" << output;
+    }
 }
 
 }  // namespace

@@ -382,6 +382,32 @@ TEST(WineTools, LedctlListsThePortsOnCom1AndCom12AndExplainsAFailedOpen) {
     EXPECT_TRUE(explained);
 }
 
+// ledctl.exe --trace shows the DLL's trace itself, read from the debug output as it comes: no
+// debug-output viewer is needed.
+TEST(WineTools, LedctlTraceShowsTheDllsTraceLines) {
+    if (!WineSetup::WineInstalled()) {
+        if (WineSetup::MustRun()) FAIL() << "wine is not installed; CI runs the Windows tools under Wine";
+        GTEST_SKIP() << "wine is not installed";
+    }
+    const SignCase& c = kSignCases[0];
+    Pty pty;
+    pty.HoldSlave();
+    ComPort port(pty);
+    ASSERT_TRUE(port.Mapped());
+    WineHost ledctl(WineHost::Program{"tools/ledctl.exe", {WineSetup::WindowsPath(WineSetup::WindowsBuildDir() + "/" + c.dll),
+                                                          "write", "AB#D", "--port", port.Name(), "--trace"}});
+    EXPECT_EQ(ledctl.Finish(), 0);
+    // Wine also prints each debug string itself (warn:debugstr:...); ledctl's lines stand alone.
+    std::string written;
+    for (const Line& line : ledctl.Errors()) {
+        const size_t at = line.text.find(" ms write ");
+        if (line.text.rfind("BRAVAX.DLL +", 0) != 0 || at == std::string::npos) continue;
+        written += (written.empty() ? "" : " ") + line.text.substr(at + 10, line.text.size() - at - 14);
+    }
+    EXPECT_EQ(written, c.twoRowBytes);
+    EXPECT_EQ(Hex(pty.WaitForBytes(Bytes(c.twoRowBytes).size())), c.twoRowBytes);
+}
+
 INSTANTIATE_TEST_SUITE_P(Dlls, WineDll, ::testing::ValuesIn(kSignCases), SignCaseName<::testing::TestParamInfo<SignCase>>);
 
 }  // namespace

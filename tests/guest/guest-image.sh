@@ -71,14 +71,14 @@ if [ ! -s "$out/accel" ]; then
   if [ -r /dev/kvm ] && [ -w /dev/kvm ]; then
     probe=$out/kvm-probe.log
     start=$(date +%s.%N)
-    timeout 20 qemu-system-x86_64 -accel kvm -m 256 -nodefaults -no-user-config -no-reboot -display none \
+    timeout 10 qemu-system-x86_64 -accel kvm -m 256 -nodefaults -no-user-config -no-reboot -display none \
       -kernel "$kernel/vmlinux" -initrd "$image" -append "console=ttyS0 loglevel=1 panic=-1 ledsign.run=none" \
       -serial "file:$probe" </dev/null >"$probe.qemu" 2>&1 || true
     if grep -q 'LEDSIGN up' "$probe" 2>/dev/null; then
       accel=kvm
       echo "guest-image: KVM boots the guest ($(awk -v s="$start" -v e="$(date +%s.%N)" 'BEGIN{printf "%.1f", e-s}') s)"
     else
-      echo "guest-image: KVM did not boot the guest in 20 s (console: $(head -c 200 "$probe" | tr -d '\r' | tr '\n' ' ')$(tail -1 "$probe.qemu")); using TCG"
+      echo "guest-image: KVM did not boot the guest in 10 s (console: $(head -c 200 "$probe" | tr -d '\r' | tr '\n' ' ')$(tail -1 "$probe.qemu")); using TCG"
     fi
   fi
   echo "$accel" >"$out/accel"

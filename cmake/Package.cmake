@@ -44,8 +44,9 @@ else()
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION devel)
-  # The tools' libraries come from dpkg-shlibdeps; the picture needs GNU Unifont, and draws 12-dot
-  # rows dot for dot with WenQuanYi's 12-dot song where it is installed.
+  # The tools' libraries (libpng, FreeType, the C++ runtime) come from dpkg-shlibdeps; CLI11 and
+  # nlohmann-json are header-only. The picture needs GNU Unifont, and draws 12-dot rows dot for dot
+  # with WenQuanYi's 12-dot song where it is installed.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS unifont)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xfonts-wqy)

@@ -12,6 +12,10 @@ packages+=(dpkg-dev)
 packages+=(unifont)
 # It draws 12-dot rows with the WenQuanYi 12-dot song bitmap font.
 packages+=(xfonts-wqy)
+# The virtual sign's PNG picture is written with libpng, its bitmap fonts read with FreeType.
+packages+=(libpng-dev libfreetype-dev)
+# The tools' command lines (CLI11) and JSON (nlohmann-json), header-only, also for ledctl.exe.
+packages+=(libcli11-dev nlohmann-json3-dev)
 # The benchmark counts system calls with strace.
 packages+=(strace)
 # The install-tree test builds a host with pkg-config.

@@ -1,8 +1,8 @@
 // What a sign shows: its rows drawn as a dot-matrix picture at the sign's geometry. Glyphs come
 // from GNU Unifont's 16-dot .hex font (one "CODEPOINT:BITS" line per glyph, 32 hex digits for an
-// 8-dot-wide glyph, 64 for a 16-dot-wide one), scaled to any row height, and from X11 bitmap fonts
-// (uncompressed PCF files, such as Debian's WenQuanYi 12-dot song) drawn dot for dot on rows of
-// their own height.
+// 8-dot-wide glyph, 64 for a 16-dot-wide one), scaled to any row height, and from bitmap fonts
+// read through FreeType (PCF, gzipped PCF, BDF, bitmap strikes; such as Debian's WenQuanYi 12-dot
+// song) drawn dot for dot on rows of their own height.
 #pragma once
 
 #include <cstdint>
@@ -30,14 +30,15 @@ struct Glyph {
 
 class BitmapFont {
 public:
-    const Glyph* Find(char32_t codePoint) const;
+    virtual ~BitmapFont() = default;
+    virtual const Glyph* Find(char32_t codePoint) const;
     size_t Size() const { return glyphs_.size(); }
     // Dots from the top of a cell to the bottom.
     int Height() const { return height_; }
 
 protected:
     explicit BitmapFont(int height) : height_(height) {}
-    std::unordered_map<char32_t, Glyph> glyphs_;
+    mutable std::unordered_map<char32_t, Glyph> glyphs_;  // read ahead or as first drawn
     int height_;
 };
 
@@ -53,20 +54,28 @@ private:
     bool ParseLine(const char* line, size_t length);
 };
 
-// An X11 bitmap font in the Portable Compiled Format, uncompressed and Unicode-encoded
-// (iso10646-1), up to kMaxGlyphDots high. Its height is its PIXEL_SIZE, else its ascent plus
-// descent; characters above U+FFFF cannot be encoded in it.
-class PcfFont : public BitmapFont {
+// A bitmap font read through FreeType: PCF (gzipped too), BDF, or a font file's bitmap strike,
+// up to kMaxGlyphDots high. Its height is the strike's pixel size; glyphs are read as they are
+// first drawn.
+class FreeTypeFont : public BitmapFont {
 public:
-    PcfFont() : BitmapFont(0) {}
-    bool Load(const std::string& path, std::string& error);
-    // Reads a whole file held in memory. On failure the font is left empty and `error` says why.
-    bool Parse(const std::string& bytes, std::string& error);
+    FreeTypeFont();
+    ~FreeTypeFont() override;
+    FreeTypeFont(const FreeTypeFont&) = delete;
+    FreeTypeFont& operator=(const FreeTypeFont&) = delete;
+
+    // Takes the strike `preferredHeight` dots high where the font has one, else its first. On
+    // failure the font is left empty and `error` says why.
+    bool Load(const std::string& path, std::string& error, int preferredHeight = 0);
+    const Glyph* Find(char32_t codePoint) const override;
     // Dot rows of the cell above the baseline.
     int Baseline() const { return baseline_; }
 
 private:
+    struct Handles;
+    Handles* handles_;
     int baseline_ = 0;
+    mutable std::unordered_map<char32_t, bool> looked_;  // characters looked up: found or not
 };
 
 // Where Unifont is looked for: $LEDSIGN_UNIFONT, else Debian's unifont package's file.
@@ -92,9 +101,6 @@ private:
     int width_, height_;
     std::vector<uint8_t> dots_;
 };
-
-// Decodes UTF-8; a byte that does not start a valid sequence becomes U+FFFD.
-std::u32string DecodeUtf8(const std::string& text);
 
 // How many characters a row of the sign holds: single-byte (half-width glyphs) and double-byte
 // (full-width glyphs), as GetLEDAtt reports them. 0 leaves glyphs at their own proportions.

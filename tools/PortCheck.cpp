@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 
 #include "tools/TextFormat.h"
 
@@ -50,6 +52,14 @@ std::string DeviceName(const std::string& portName) {
     return portName.find('\\') == std::string::npos ? "\\\\.\\" + portName : portName;
 }
 
+// n of a name "COMn", or 0 for any other name.
+int ComNumber(const char* name) {
+    if (std::strncmp(name, "COM", 3) != 0 || name[3] < '1' || name[3] > '9') return 0;
+    char* end = nullptr;
+    const long number = std::strtol(name + 3, &end, 10);
+    return *end == '\0' && number <= 256 ? static_cast<int>(number) : 0;
+}
+
 // Opens the port as the plug-ins do; the handle or INVALID_HANDLE_VALUE with the error.
 HANDLE OpenLikeThePlugins(const std::string& portName, DWORD& error) {
     const HANDLE handle = CreateFileA(DeviceName(portName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -58,12 +68,10 @@ HANDLE OpenLikeThePlugins(const std::string& portName, DWORD& error) {
     return handle;
 }
 
-}  // namespace
-
-std::vector<PortEntry> ListPorts() {
-    std::vector<PortEntry> ports;
-    // The names the system keeps, for the description.
-    std::string known;
+// The COM ports the system lists, by number, with what it says of each: the device map under
+// HARDWARE\\DEVICEMAP\\SERIALCOMM and the DOS device names. Nothing is opened.
+std::map<int, std::string> ListedPorts() {
+    std::map<int, std::string> listed;
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) == ERROR_SUCCESS) {
         for (DWORD index = 0;; ++index) {
@@ -72,30 +80,45 @@ std::vector<PortEntry> ListPorts() {
             DWORD nameSize = sizeof name, valueSize = sizeof value - 1, type = 0;
             if (RegEnumValueA(key, index, name, &nameSize, nullptr, &type, value, &valueSize) != ERROR_SUCCESS) break;
             value[valueSize] = 0;
-            known += std::string(reinterpret_cast<char*>(value)) + "=" + name + ";";
+            const int number = ComNumber(reinterpret_cast<char*>(value));
+            if (number > 0) listed[number] = std::string("system list: ") + name;
         }
         RegCloseKey(key);
     }
+    std::vector<char> names(65536);
+    const DWORD size = QueryDosDeviceA(nullptr, names.data(), static_cast<DWORD>(names.size()));
+    for (const char* name = names.data(); size > 0 && *name != '\0'; name += std::strlen(name) + 1) {
+        const int number = ComNumber(name);
+        char target[512] = {};
+        if (number <= 0 || QueryDosDeviceA(name, target, sizeof target) == 0) continue;
+        std::string& description = listed[number];
+        description = std::string("device ") + target + (description.empty() ? "" : ", " + description);
+    }
+    return listed;
+}
+
+}  // namespace
+
+std::vector<PortEntry> ListPorts(bool probe) {
+    std::map<int, std::string> listed = ListedPorts();
+    std::vector<PortEntry> ports;
     for (int number = 1; number <= 256; ++number) {
         const std::string name = "COM" + std::to_string(number);
-        char target[512] = {};
-        const bool listed = QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
-        DWORD error = 0;
-        const HANDLE handle = OpenLikeThePlugins(name, error);
-        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-        const bool answers = handle != INVALID_HANDLE_VALUE || error == ERROR_ACCESS_DENIED;
-        if (!answers && !listed) continue;
-        PortEntry entry{name, DeviceName(name), {}, {}, true};
-        const size_t at = known.find(name + "=");
-        if (listed) entry.description = std::string("device ") + target;
-        if (at != std::string::npos) {
-            const size_t end = known.find(';', at);
-            entry.description += (entry.description.empty() ? "" : ", ") + std::string("system list: ") +
-                                 known.substr(at + name.size() + 1, end - at - name.size() - 1);
+        const auto found = listed.find(number);
+        std::string state =
+            "listed by the system; not opened (ledctl ports --probe opens it to see whether it is in use)";
+        if (probe) {
+            DWORD error = 0;
+            const HANDLE handle = OpenLikeThePlugins(name, error);
+            if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+            const bool answers = handle != INVALID_HANDLE_VALUE || error == ERROR_ACCESS_DENIED;
+            if (!answers && found == listed.end()) continue;
+            state = handle != INVALID_HANDLE_VALUE ? "free" : error == ERROR_ACCESS_DENIED ? "in use" : "absent";
+        } else if (found == listed.end()) {
+            continue;
         }
-        if (entry.description.empty()) entry.description = "answers an open, listed nowhere";
-        entry.state = handle != INVALID_HANDLE_VALUE ? "free" : error == ERROR_ACCESS_DENIED ? "in use" : "absent";
-        ports.push_back(entry);
+        const std::string description = found != listed.end() ? found->second : "answers an open, listed nowhere";
+        ports.push_back({name, DeviceName(name), description, state, true});
     }
     return ports;
 }
@@ -161,26 +184,41 @@ std::string Canonical(const std::string& path) {
     return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
 }
 
-// The processes that hold the device open, as "1234 (name)", from /proc.
-std::string Holders(const std::string& path) {
+// The processes that hold a device open, from /proc. An ordinary user can look only at its own
+// processes' descriptors: `hidden` says that some process could not be looked at.
+struct Holders {
+    std::string names;  // "1234 (name), ..."
+    bool hidden = false;
+
+    // Who holds it, as far as this user can tell, for "held by ...".
+    std::string Text() const {
+        if (!names.empty()) return names;
+        return hidden ? "a process this user cannot see" : "another program";
+    }
+};
+
+Holders FindHolders(const std::string& path) {
     const std::string device = Canonical(path);
-    std::string holders;
+    Holders holders;
     DIR* proc = opendir("/proc");
-    if (proc == nullptr) return holders;
+    if (proc == nullptr) return {{}, true};
     for (dirent* process; (process = readdir(proc)) != nullptr;) {
         const std::string pid = process->d_name;
         if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
         const std::string fdDirectory = "/proc/" + pid + "/fd";
         DIR* fds = opendir(fdDirectory.c_str());
-        if (fds == nullptr) continue;
+        if (fds == nullptr) {
+            holders.hidden |= errno == EACCES || errno == EPERM;
+            continue;
+        }
         for (dirent* fd; (fd = readdir(fds)) != nullptr;) {
             char target[PATH_MAX];
             const ssize_t length = readlink((fdDirectory + "/" + fd->d_name).c_str(), target, sizeof target - 1);
             if (length <= 0) continue;
             target[length] = '\0';
             if (device == target) {
-                if (!holders.empty()) holders += ", ";
-                holders += pid + " (" + ReadFirstLine("/proc/" + pid + "/comm") + ")";
+                if (!holders.names.empty()) holders.names += ", ";
+                holders.names += pid + " (" + ReadFirstLine("/proc/" + pid + "/comm") + ")";
                 break;
             }
         }
@@ -207,8 +245,9 @@ std::string GroupName(gid_t group) {
 
 std::string AccessState(const std::string& path) {
     if (access(path.c_str(), R_OK | W_OK) != 0) return "no access for this user";
-    const std::string holders = Holders(path);
-    return holders.empty() ? "free" : "in use by " + holders;
+    const Holders holders = FindHolders(path);
+    if (!holders.names.empty()) return "in use by " + holders.names;
+    return holders.hidden ? "held by no process this user can see (other users' processes are hidden from it)" : "free";
 }
 
 // The USB vendor:product and serial number of the device behind a tty, when it has them.
@@ -276,7 +315,7 @@ OpenDiagnosis ExplainPermission(const std::string& path, const struct stat& stat
 
 }  // namespace
 
-std::vector<PortEntry> ListPorts() {
+std::vector<PortEntry> ListPorts(bool) {
     std::vector<PortEntry> ports;
     DIR* ttys = opendir("/sys/class/tty");
     if (ttys == nullptr) return ports;
@@ -325,7 +364,8 @@ OpenDiagnosis ExplainOpenFailure(const PortSettings& settings, int32_t result) {
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == EBUSY)
-            return {OpenFailure::kInUse, "in use: " + path + " is held exclusively by " + Holders(path) + "."};
+            return {OpenFailure::kInUse, "in use: " + path + " is held exclusively by " + FindHolders(path).Text() +
+                                             ". Next: close that program, then try again."};
         return {OpenFailure::kOther, "cannot open " + path + ": " + std::strerror(errno) + "."};
     }
     const bool terminal = isatty(fd) != 0;
@@ -333,9 +373,7 @@ OpenDiagnosis ExplainOpenFailure(const PortSettings& settings, int32_t result) {
     close(fd);
     if (!terminal) return {OpenFailure::kNotSerial, "not a serial device: " + path + " is no terminal device."};
     if (held) {
-        const std::string holders = Holders(path);
-        return {OpenFailure::kInUse, "in use: " + path + " is held by " +
-                                         (holders.empty() ? std::string("another program") : holders) +
+        return {OpenFailure::kInUse, "in use: " + path + " is held by " + FindHolders(path).Text() +
                                          ". Next: close that program, then try again."};
     }
     if (result == -2) {

@@ -14,14 +14,15 @@ struct PortEntry {
     std::string pluginName;   // what to give the plug-in as its port name
     std::string path;         // the device (Linux) or the name opened (Windows)
     std::string description;  // what a person recognises it by: driver, USB ids and serial, by-id name
-    std::string state;        // "free", "in use" (by whom, where known), "absent", "no access"
+    std::string state;        // "free", "in use" (by whom, where known), "absent", "no access", "not opened"
     bool nameFits;            // the plug-in name fits the record's 9 characters
 };
 
 // The serial ports of this machine. Linux: every tty under /sys/class/tty with a device behind it
-// (a ttyS only with a UART present). Windows: the ports the system lists, and every \\.\COMn
-// (1..256) that answers an open.
-std::vector<PortEntry> ListPorts();
+// (a ttyS only with a UART present), none of them opened. Windows: the ports the system lists;
+// with `probe` also every \\.\COMn (1..256) that answers an open, each of them opened once
+// (which raises DTR and RTS on many drivers: equipment on such a port may reset).
+std::vector<PortEntry> ListPorts(bool probe);
 
 enum class OpenFailure { kNoDevice, kPermission, kInUse, kNotSerial, kRefused, kOther };
 

@@ -31,8 +31,22 @@ bool Convert(const std::string& text, UINT from, UINT to, std::string& result) {
     WideCharToMultiByte(to, 0, buffer.data(), wide, result.data(), narrow, nullptr, to == CP_UTF8 ? nullptr : &lossy);
     return !lossy;
 }
+
+// GBK has no characters beyond the Basic Multilingual Plane: each UTF-16 unit is one character.
+bool GbkToUtf32(const std::string& gbk, std::u32string& result) {
+    result.clear();
+    if (gbk.empty()) return true;
+    const int wide =
+        MultiByteToWideChar(kGbkCodePage, MB_ERR_INVALID_CHARS, gbk.data(), static_cast<int>(gbk.size()), nullptr, 0);
+    if (wide <= 0) return false;
+    std::vector<wchar_t> buffer(static_cast<size_t>(wide));
+    MultiByteToWideChar(kGbkCodePage, MB_ERR_INVALID_CHARS, gbk.data(), static_cast<int>(gbk.size()), buffer.data(),
+                        wide);
+    result.assign(buffer.begin(), buffer.end());
+    return true;
+}
 #else
-bool Convert(const std::string& text, const char* from, const char* to, std::string& result) {
+bool ConvertBytes(const std::string& text, const char* from, const char* to, std::string& result) {
     iconv_t converter = iconv_open(to, from);
     if (converter == reinterpret_cast<iconv_t>(-1)) return false;
     std::string input = text;
@@ -47,7 +61,40 @@ bool Convert(const std::string& text, const char* from, const char* to, std::str
     result.resize(result.size() - outLeft);
     return true;
 }
+
+bool Convert(const std::string& text, const char* from, const char* to, std::string& result) {
+    return ConvertBytes(text, from, to, result);
+}
+
+bool GbkToUtf32(const std::string& gbk, std::u32string& result) {
+    std::string bytes;
+    if (!ConvertBytes(gbk, "GBK", "UTF-32LE", bytes)) return false;
+    result.clear();
+    for (size_t at = 0; at + 4 <= bytes.size(); at += 4) {
+        const auto byte = [&](size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(bytes[at + k])); };
+        result += byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
+    }
+    return true;
+}
 #endif
+
+// Converts the whole text, else character by character (one byte, or a GBK lead byte and the next),
+// with `replacement` for each that does not convert.
+template <class Text, class Converter>
+Text ConvertLeniently(const std::string& gbk, Converter convert, const Text& replacement) {
+    Text whole;
+    if (convert(gbk, whole)) return whole;
+    Text result;
+    size_t index = 0;
+    while (index < gbk.size()) {
+        const auto lead = static_cast<unsigned char>(gbk[index]);
+        const size_t width = lead >= 0x81 && lead <= 0xFE && index + 1 < gbk.size() ? 2 : 1;
+        Text character;
+        result += convert(gbk.substr(index, width), character) && !character.empty() ? character : replacement;
+        index += width;
+    }
+    return result;
+}
 
 }  // namespace
 
@@ -60,22 +107,11 @@ bool GbkToUtf8(const std::string& gbk, std::string& result) { return Convert(gbk
 #endif
 
 std::string GbkToUtf8Lenient(const std::string& gbk) {
-    std::string whole;
-    if (GbkToUtf8(gbk, whole)) return whole;
-    std::string result;
-    size_t index = 0;
-    while (index < gbk.size()) {
-        const auto lead = static_cast<unsigned char>(gbk[index]);
-        const size_t width = lead >= 0x81 && lead <= 0xFE && index + 1 < gbk.size() ? 2 : 1;
-        std::string character;
-        if (GbkToUtf8(gbk.substr(index, width), character) && !character.empty()) {
-            result += character;
-        } else {
-            result += "\xEF\xBF\xBD";
-        }
-        index += width;
-    }
-    return result;
+    return ConvertLeniently<std::string>(gbk, GbkToUtf8, "\xEF\xBF\xBD");
+}
+
+std::u32string GbkToUtf32Lenient(const std::string& gbk) {
+    return ConvertLeniently<std::u32string>(gbk, GbkToUtf32, U"\uFFFD");
 }
 
 }  // namespace ledsign::tools

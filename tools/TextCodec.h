@@ -11,5 +11,7 @@ bool GbkToUtf8(const std::string& gbk, std::string& result);
 // For showing what arrived: converts character by character, and a byte or pair that is not
 // GBK becomes U+FFFD, so nothing stops the rest of the text from showing.
 std::string GbkToUtf8Lenient(const std::string& gbk);
+// The same, to code points, for drawing.
+std::u32string GbkToUtf32Lenient(const std::string& gbk);
 
 }  // namespace ledsign::tools

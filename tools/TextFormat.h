@@ -1,5 +1,5 @@
 // Text as the tools print it: bytes in hexadecimal ("05 01 41"), for the tools' output and the
-// tests' messages, and strings quoted for JSON.
+// tests' messages, and Windows error numbers in words.
 #pragma once
 
 #include <cstdio>
@@ -24,25 +24,6 @@ inline std::string HexBytes(const std::string& bytes, const char* separator = " 
         hex += kDigits[byte & 15];
     }
     return hex;
-}
-
-// The text as a JSON string: quotes and backslashes escaped, control bytes as \u00XX.
-inline std::string JsonString(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04X", byte);
-            quoted += escaped;
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "\"";
 }
 
 #if defined(_WIN32)

@@ -13,6 +13,8 @@
 
 #include "serial/SerialPort.h"
 #include "signs/AllModels.h"
+#include "tools/CommandLine.h"
+#include "tools/JsonLine.h"
 #include "tools/PluginLibrary.h"
 #include "tools/PortCheck.h"
 #include "tools/TextCodec.h"
@@ -39,10 +41,11 @@ enum ExitCode {
     kSettingsRefused = 8,
 };
 
-const char kUsageText[] =
+const char kUsageLines[] =
     "usage: ledctl PLUGIN COMMAND [ARGUMENT] [OPTIONS]\n"
-    "       ledctl ports [--json]\n"
-    "\n"
+    "       ledctl ports [--json] [--probe]\n";
+
+const char kDescription[] =
     "Loads the LED-sign plug-in PLUGIN (./libbrava.so, BRAVAX.DLL, ...) and calls it as a host does.\n"
     "\n"
     "Commands:\n"
@@ -54,51 +57,35 @@ const char kUsageText[] =
     "  clear          blank the sign\n"
     "  mode N         set display mode N (0..255); the signs accept and ignore it\n"
     "  ports          list this machine's serial ports: the name to give the plug-in, what the\n"
-    "                 device is, whether it is in use and whether this user may open it\n"
+    "                 device is, whether it is in use and whether this user may open it; no port\n"
+    "                 is opened (on Windows only --probe tells free from in use)\n"
     "\n"
     "When OpenLed fails, ledctl looks at the port and says why (no such device, permission denied,\n"
     "in use and by whom, not a serial device, settings refused); when Write2Led fails, whether the\n"
     "port went away or the line stalled.\n"
     "\n"
-    "Line options (without any of them the plug-in uses its built-in defaults on COM1):\n"
-    "  --port NAME        port: COM1 (on Linux the first serial port), ttyUSB0, pts/3 or /dev/sign;\n"
-    "                     at most 9 characters\n"
-    "  --baud N           baud rate               (default: the plug-in's reported settings)\n"
-    "  --data-bits N      data bits, 5..8\n"
-    "  --stop-bits N      1 or 2\n"
-    "  --parity WORD      NONE, EVEN or ODD\n"
-    "  Values given are passed to the plug-in as they are; missing ones come from the settings\n"
-    "  the sign reports.\n"
-    "\n"
-    "Other options:\n"
-    "  --raw              pass TEXT's bytes unchanged instead of converting UTF-8 to GBK\n"
-    "  --hex              TEXT is hex bytes, e.g. \"D6 D0 23 41\" (no 00: the text would end there)\n"
-    "  --trace            the plug-in traces every write and pause, and why the line failed and how\n"
-    "                     it came back (sets LEDSIGN_TRACE=1); ledctl shows the lines as they come\n"
-    "  --repeat N         make the call N times, one second apart: a line that drops out and comes\n"
-    "                     back shows (with --trace: \"the line was lost and came back\")\n"
-    "  --json             ports: one JSON object per port\n"
-    "  --help             show this help\n"
-    "\n"
+    "Line options: without any of them the plug-in uses its built-in defaults on COM1. Values given\n"
+    "are passed to the plug-in as they are; missing ones come from the settings the sign reports.";
+
+const char kFooter[] =
     "Examples:\n"
     "  ledctl ports\n"
     "  ledctl ./libbrava.so info\n"
     "  ledctl ./libbrava.so write '欢迎光临#OK' --port pts/3\n"
-    "  ledctl ./libbrava.so write -- '-5 °C' --port ttyUSB0 --trace\n"
+    "  ledctl ./libbrava.so write -- '-5 °C' --port=ttyUSB0 --trace\n"
     "  ledctl BRAVAX.DLL clear --port COM12 --baud 9600\n"
     "\n"
     "Exit status: 0 done; 1 the plug-in reported a failure (result printed; with --repeat, any call\n"
     "did); 2 usage error;\n"
     "3 the plug-in could not be loaded or lacks an export; OpenLed failed: 4 no such device,\n"
-    "5 permission denied, 6 in use, 7 not a serial device, 8 settings refused.\n";
+    "5 permission denied, 6 in use, 7 not a serial device, 8 settings refused.";
 
 struct Options {
     std::string plugin;
     std::string command;
     std::string argument;
-    bool hasArgument = false;
     std::string port;
-    long baud = 0, dataBits = 0, stopBits = 0;
+    int32_t baud = 0, dataBits = 0, stopBits = 0;
     std::string parity;
     bool hasPort = false, hasBaud = false, hasDataBits = false, hasStopBits = false, hasParity = false;
     bool lineOptions = false;
@@ -106,6 +93,7 @@ struct Options {
     bool hex = false;
     bool trace = false;
     bool json = false;
+    bool probe = false;
     long repeat = 1;
 };
 
@@ -114,91 +102,92 @@ int UsageError(const std::string& message) {
     return kUsage;
 }
 
-// A whole decimal number that fits the records' 32-bit fields.
-bool ParseNumber(const std::string& text, long& value) {
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtol(text.c_str(), &end, 10);
-    return !text.empty() && *end == '\0' && errno == 0 && value >= INT32_MIN && value <= INT32_MAX;
+// The option table, which the help is made from.
+struct OptionTable {
+    CLI::Option *port, *baud, *dataBits, *stopBits, *parity;
+};
+
+OptionTable DeclareOptions(CLI::App& app, Options& options, std::vector<std::string>& words) {
+    SetHelp(app, kUsageLines, kDescription, kFooter);
+    const CLI::Validator anyNumber = WholeNumber(INT32_MIN, INT32_MAX);
+    OptionTable table{};
+    table.port = app.add_option("--port", options.port,
+                                "port: COM1 (on Linux the first serial port), ttyUSB0, pts/3 or /dev/sign; at most "
+                                "9 characters")
+                     ->type_name("NAME")
+                     ->group("Line options");
+    table.baud = app.add_option("--baud", options.baud, "baud rate (default: the sign's reported settings)")
+                     ->type_name("N")
+                     ->check(anyNumber)
+                     ->group("Line options");
+    table.dataBits = app.add_option("--data-bits", options.dataBits, "data bits, 5..8")
+                         ->type_name("N")
+                         ->check(anyNumber)
+                         ->group("Line options");
+    table.stopBits = app.add_option("--stop-bits", options.stopBits, "1 or 2")
+                         ->type_name("N")
+                         ->check(anyNumber)
+                         ->group("Line options");
+    table.parity =
+        app.add_option("--parity", options.parity, "NONE, EVEN or ODD")->type_name("WORD")->group("Line options");
+    app.add_flag("--raw", options.raw, "pass TEXT's bytes unchanged instead of converting UTF-8 to GBK");
+    app.add_flag("--hex", options.hex, "TEXT is hex bytes, e.g. \"D6 D0 23 41\" (no 00: the text would end there)");
+    app.add_flag("--trace", options.trace,
+                 "the plug-in traces every write and pause, and why the line failed and how it came back (sets "
+                 "LEDSIGN_TRACE=1); ledctl shows the lines as they come");
+    app.add_option("--repeat", options.repeat,
+                   "make the call N times, one second apart: a line that drops out and comes back shows (with "
+                   "--trace: \"the line was lost and came back\")")
+        ->type_name("N")
+        ->check(WholeNumber(1, 100000));
+    app.add_flag("--json", options.json, "ports: one JSON object per port");
+    app.add_flag("--probe", options.probe,
+                 "ports, Windows: also open every COM1..COM256 to find ports the system does not list and to tell "
+                 "free from in use. Probing opens each port, which raises DTR and RTS on many drivers: equipment "
+                 "on it may reset");
+    app.add_option("words", words)->group("");
+    return table;
 }
 
-// Parses the command line; returns -1 to go on, else the exit code to end with.
-// The option's switch in options, or null when arg is no switch.
-bool* FlagOption(const std::string& arg, Options& options) {
-    if (arg == "--raw") return &options.raw;
-    if (arg == "--hex") return &options.hex;
-    if (arg == "--trace") return &options.trace;
-    if (arg == "--json") return &options.json;
-    return nullptr;
-}
-
-int ParseOptions(const std::vector<std::string>& args, Options& options) {
-    std::vector<std::string> positional;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsageText, stdout);
-            return kSuccess;
-        }
-        if (arg == "--") {
-            positional.insert(positional.end(), args.begin() + static_cast<long>(i) + 1, args.end());
-            break;
-        }
-        bool* const flag = FlagOption(arg, options);
-        if (flag != nullptr) {
-            *flag = true;
-            continue;
-        }
-        if (arg == "--repeat") {
-            if (i + 1 >= args.size()) return UsageError("--repeat needs a value");
-            if (!ParseNumber(args[++i], options.repeat) || options.repeat < 1 || options.repeat > 100000) {
-                return UsageError("--repeat needs a number 1..100000, not '" + args[i] + "'");
-            }
-            continue;
-        }
-        const bool takesValue =
-            arg == "--port" || arg == "--baud" || arg == "--data-bits" || arg == "--stop-bits" || arg == "--parity";
-        if (takesValue) {
-            if (i + 1 >= args.size()) return UsageError(arg + " needs a value");
-            const std::string& value = args[++i];
-            options.lineOptions = true;
-            if (arg == "--port") {
-                if (value.empty())
-                    return UsageError("--port needs a port name (an empty one is never COM1 by default)");
-                options.port = value;
-                options.hasPort = true;
-            } else if (arg == "--parity") {
-                options.parity = value;
-                options.hasParity = true;
-            } else {
-                long number = 0;
-                if (!ParseNumber(value, number)) return UsageError(arg + " needs a number, not '" + value + "'");
-                (arg == "--baud" ? options.baud : arg == "--data-bits" ? options.dataBits : options.stopBits) = number;
-                (arg == "--baud"        ? options.hasBaud
-                 : arg == "--data-bits" ? options.hasDataBits
-                                        : options.hasStopBits) = true;
-            }
-            continue;
-        }
-        if (arg.size() > 1 && arg[0] == '-') return UsageError("unknown option " + arg);
-        positional.push_back(arg);
-    }
-    if (positional.size() == 1 && positional[0] == "ports") {
+// The plug-in, the command and its argument; returns -1 to go on, else the exit code.
+int TakeCommand(const std::vector<std::string>& words, Options& options) {
+    if (words.size() == 1 && words[0] == "ports") {
         options.command = "ports";
         return -1;
     }
-    if (positional.size() < 2) return UsageError("a plug-in and a command are needed");
-    options.plugin = positional[0];
-    options.command = positional[1];
+    if (words.size() < 2) return UsageError("a plug-in and a command are needed");
+    options.plugin = words[0];
+    options.command = words[1];
     const bool needsArgument = options.command == "write" || options.command == "mode";
     if (options.command != "info" && options.command != "clear" && !needsArgument) {
         return UsageError("unknown command '" + options.command + "'");
     }
-    if (needsArgument != (positional.size() == 3) || positional.size() > 3) {
+    if (needsArgument != (words.size() == 3) || words.size() > 3) {
         return UsageError(needsArgument ? options.command + " needs one argument"
                                         : options.command + " takes no argument");
     }
-    if (needsArgument) options.argument = positional[2];
+    if (needsArgument) options.argument = words[2];
+    return -1;
+}
+
+// Parses the command line; returns -1 to go on, else the exit code to end with.
+int ParseOptions(const std::vector<std::string>& args, Options& options) {
+    CLI::App app("", "ledctl");
+    std::vector<std::string> words;
+    const OptionTable table = DeclareOptions(app, options, words);
+    const int parsed = ParseCommandLine(app, args);
+    if (parsed >= 0) return parsed;
+    options.hasPort = table.port->count() > 0;
+    options.hasBaud = table.baud->count() > 0;
+    options.hasDataBits = table.dataBits->count() > 0;
+    options.hasStopBits = table.stopBits->count() > 0;
+    options.hasParity = table.parity->count() > 0;
+    options.lineOptions =
+        options.hasPort || options.hasBaud || options.hasDataBits || options.hasStopBits || options.hasParity;
+    if (options.hasPort && options.port.empty())
+        return UsageError("--port needs a port name (an empty one is never COM1 by default)");
+    const int command = TakeCommand(words, options);
+    if (command >= 0) return command;
     if (options.port.size() > 9) return UsageError("port name '" + options.port + "' is longer than 9 characters");
     if (options.parity.size() > 19) return UsageError("parity word is longer than 19 characters");
     return -1;
@@ -345,14 +334,23 @@ int ShowInfo(const PluginExports& plugin) {
     return kSuccess;
 }
 
-int ShowPorts(bool json) {
-    const std::vector<PortEntry> ports = ListPorts();
+int ShowPorts(bool json, bool probe) {
+#if defined(_WIN32)
+    if (probe) {
+        std::fprintf(json ? stderr : stdout,
+                     "probing: each of COM1..COM256 is opened once (this raises DTR and RTS on many drivers)\n");
+    }
+#endif
+    const std::vector<PortEntry> ports = ListPorts(probe);
     for (const PortEntry& port : ports) {
         if (json) {
-            std::printf("{\"port\":%s,\"path\":%s,\"description\":%s,\"state\":%s,\"fits\":%s}\n",
-                        JsonString(port.pluginName).c_str(), JsonString(port.path).c_str(),
-                        JsonString(port.description).c_str(), JsonString(port.state).c_str(),
-                        port.nameFits ? "true" : "false");
+            std::fputs(JsonLine({{"port", port.pluginName},
+                                 {"path", port.path},
+                                 {"description", port.description},
+                                 {"state", port.state},
+                                 {"fits", port.nameFits}})
+                           .c_str(),
+                       stdout);
         } else {
             std::printf("%-9s  %-14s  %s; %s%s\n", port.pluginName.c_str(), port.path.c_str(), port.description.c_str(),
                         port.state.c_str(),
@@ -450,7 +448,7 @@ int Run(const std::vector<std::string>& args) {
     Options options;
     const int parsed = ParseOptions(args, options);
     if (parsed >= 0) return parsed;
-    if (options.command == "ports") return ShowPorts(options.json);
+    if (options.command == "ports") return ShowPorts(options.json, options.probe);
 
     std::string text;
     if (options.command == "write") {
@@ -470,8 +468,10 @@ int Run(const std::vector<std::string>& args) {
         }
     }
     long mode = 0;
-    if (options.command == "mode" && (!ParseNumber(options.argument, mode) || mode < 0 || mode > 255)) {
-        return UsageError("mode needs a number 0..255");
+    if (options.command == "mode") {
+        std::string number = options.argument;
+        if (!WholeNumber(0, 255)(number).empty()) return UsageError("mode needs a number 0..255");
+        mode = std::stol(number);
     }
 
     TraceRelay relay;

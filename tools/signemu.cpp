@@ -14,16 +14,18 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "serial/PosixLine.h"
 #include "signs/AllModels.h"
+#include "tools/CommandLine.h"
 #include "tools/DotMatrix.h"
+#include "tools/JsonLine.h"
 #include "tools/PngWriter.h"
 #include "tools/SignDecoder.h"
 #include "tools/TextCodec.h"
@@ -32,37 +34,11 @@
 namespace ledsign::tools {
 namespace {
 
-const char kUsageText[] =
-    "usage: signemu --model MODEL [OPTIONS]\n"
-    "\n"
+const char kDescription[] =
     "A virtual LED sign. It listens on a new pseudo-terminal (or a serial device), decodes the\n"
-    "sign protocol of MODEL and shows the sign's rows each time they change, with a timestamp.\n"
-    "\n"
-    "  --model MODEL     %s\n"
-    "  --link PATH       also make PATH a symlink to the new pseudo-terminal (removed at exit);\n"
-    "                    only a symlink is ever replaced there\n"
-    "  --device PATH     listen on an existing serial device instead of a new pseudo-terminal\n"
-    "  --baud N, --stop-bits N, --data-bits N, --parity WORD\n"
-    "                    the settings this sign listens at (default: the model's reported ones);\n"
-    "                    with --device they are also applied to the device\n"
-    "  --hex             print every burst of bytes in hex with the time since the previous one,\n"
-    "                    before decoding\n"
-    "  --json            print one JSON object per line for each event, and no pictures\n"
-    "  --png PATH        after each change, write the sign's picture to PATH as a PNG image\n"
-    "  --dot-pixels N    size of one LED in the PNG, in pixels (default 4)\n"
-    "  --no-picture      do not draw the sign in the terminal\n"
-    "  --font PATH       GNU Unifont .hex font, scaled to rows of any height (default $LEDSIGN_UNIFONT\n"
-    "                    or /usr/share/unifont/unifont.hex from Debian's unifont package)\n"
-    "  --row-font PATH   an uncompressed PCF bitmap font, drawn dot for dot on rows of its own\n"
-    "                    height, Unifont standing in for the characters it lacks; may be given more\n"
-    "                    than once (default: the paths in $LEDSIGN_ROW_FONTS, separated by ':', else\n"
-    "                    the 12-dot WenQuanYi song /usr/share/fonts/X11/misc/wenquanyi_9pt.pcf from\n"
-    "                    Debian's xfonts-wqy package, for 12-dot rows)\n"
-    "  --gap MS          a frame still incomplete after MS quiet milliseconds is reported as\n"
-    "                    truncated (default 300)\n"
-    "  --idle-exit MS    end after MS milliseconds without bytes (once some have arrived)\n"
-    "  --help            show this help\n"
-    "\n"
+    "sign protocol of MODEL and shows the sign's rows each time they change, with a timestamp.";
+
+const char kFooter[] =
     "It first prints the port to give the plug-in (\"port: pts/N\"; with --json an object with\n"
     "\"event\":\"port\"), then one entry per event: a row set, the sign cleared, or malformed bytes\n"
     "with the reason. Sign geometry:%s.\n"
@@ -78,10 +54,10 @@ const char kUsageText[] =
     "  ledctl ./libbrava.so write '欢迎光临#Welcome' --port /tmp/sign\n"
     "\n"
     "Exit status: 0 done; 1 the line closed under it (a device went away); 2 usage error or the\n"
-    "port could not be set up.\n";
+    "port could not be set up.";
 
-// The usage text with the models the build knows filled in.
-void PrintUsage() {
+// The help's footer with the models the build knows filled in.
+std::string Footer() {
     std::string geometries;
     for (const BuiltModel& built : kBuiltModels) {
         const SignModel& model = *built.model;
@@ -89,7 +65,9 @@ void PrintUsage() {
                       std::to_string(model.geometry.width) + "x" + std::to_string(model.geometry.height) + " dots in " +
                       (model.geometry.rows == 1 ? "one row" : std::to_string(model.geometry.rows) + " rows");
     }
-    std::printf(kUsageText, SignModelNames().c_str(), geometries.c_str());
+    std::string footer(sizeof kFooter + geometries.size(), '\0');
+    footer.resize(static_cast<size_t>(std::snprintf(footer.data(), footer.size(), kFooter, geometries.c_str())));
+    return footer;
 }
 
 struct Options {
@@ -109,6 +87,58 @@ struct Options {
     std::string parity;
 };
 
+void DeclareOptions(CLI::App& app, Options& options, std::string& model) {
+    SetHelp(app, "usage: signemu --model MODEL [OPTIONS]\n", kDescription, Footer());
+    app.add_option("--model", model, SignModelNames())
+        ->type_name("MODEL")
+        ->required()
+        ->check([](const std::string& name) {
+            return FindSignModel(name) != nullptr ? std::string() : "must be " + SignModelNames();
+        });
+    app.add_option("--link", options.link,
+                   "also make PATH a symlink to the new pseudo-terminal (removed at exit); only a symlink is ever "
+                   "replaced there")
+        ->type_name("PATH");
+    app.add_option("--device", options.device, "listen on an existing serial device instead of a new pseudo-terminal")
+        ->type_name("PATH")
+        ->excludes("--link");
+    // The settings this sign listens at.
+    const char* line = "Line settings (default: the model's reported ones; with --device also applied to it)";
+    const CLI::Validator aboveZero = WholeNumber(1, INT32_MAX);
+    app.add_option("--baud", options.baud, "baud rate")->type_name("N")->check(aboveZero)->group(line);
+    app.add_option("--stop-bits", options.stopBits, "stop bits")->type_name("N")->check(aboveZero)->group(line);
+    app.add_option("--data-bits", options.dataBits, "data bits")->type_name("N")->check(aboveZero)->group(line);
+    app.add_option("--parity", options.parity, "NONE, EVEN or ODD")->type_name("WORD")->group(line);
+    app.add_flag("--hex", options.hex,
+                 "print every burst of bytes in hex with the time since the previous one, before decoding");
+    app.add_flag("--json", options.json, "print one JSON object per line for each event, and no pictures");
+    app.add_option("--png", options.png, "after each change, write the sign's picture to PATH as a PNG image")
+        ->type_name("PATH");
+    app.add_option("--dot-pixels", options.dotPixels, "size of one LED in the PNG, in pixels (default 4)")
+        ->type_name("N")
+        ->check(WholeNumber(1, 32));
+    app.add_flag("!--no-picture", options.picture, "do not draw the sign in the terminal");
+    app.add_option("--font", options.font,
+                   "GNU Unifont .hex font, scaled to rows of any height (default $LEDSIGN_UNIFONT or "
+                   "/usr/share/unifont/unifont.hex from Debian's unifont package)")
+        ->type_name("PATH");
+    app.add_option("--row-font", options.rowFonts,
+                   "a bitmap font (PCF, .pcf.gz, BDF, or a font's bitmap strike), drawn dot for dot on rows of its "
+                   "own height, Unifont standing in for the characters it lacks; may be given more than once "
+                   "(default: the paths in $LEDSIGN_ROW_FONTS, separated by ':', else the 12-dot WenQuanYi song "
+                   "/usr/share/fonts/X11/misc/wenquanyi_9pt.pcf from Debian's xfonts-wqy package, for 12-dot rows)")
+        ->type_name("PATH")
+        ->allow_extra_args(false);
+    app.add_option("--gap", options.gapMs,
+                   "a frame still incomplete after MS quiet milliseconds is reported as truncated (default 300)")
+        ->type_name("MS")
+        ->check(WholeNumber(0, INT32_MAX));
+    app.add_option("--idle-exit", options.idleExitMs,
+                   "end after MS milliseconds without bytes (once some have arrived)")
+        ->type_name("MS")
+        ->check(WholeNumber(0, INT32_MAX));
+}
+
 volatile sig_atomic_t stopRequested = 0;
 void RequestStop(int) { stopRequested = 1; }
 
@@ -117,63 +147,14 @@ int Fail(const std::string& message) {
     return 2;
 }
 
-bool ParseCount(const char* text, long& value) {
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtol(text, &end, 10);
-    return *text != '\0' && *end == '\0' && errno == 0 && value >= 0;
-}
-
 // Returns -1 to go on, else the exit code to end with.
 int ParseOptions(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        long number = 0;
-        if (arg == "--help" || arg == "-h") {
-            PrintUsage();
-            return 0;
-        } else if (arg == "--json") {
-            options.json = true;
-        } else if (arg == "--no-picture") {
-            options.picture = false;
-        } else if (arg == "--hex") {
-            options.hex = true;
-        } else if (!hasValue) {
-            return Fail("unknown or incomplete option " + arg + " (signemu --help shows the options)");
-        } else if (arg == "--model") {
-            options.model = FindSignModel(argv[++i]);
-            if (options.model == nullptr) return Fail("--model must be " + SignModelNames());
-        } else if (arg == "--link") {
-            options.link = argv[++i];
-        } else if (arg == "--device") {
-            options.device = argv[++i];
-        } else if (arg == "--png") {
-            options.png = argv[++i];
-        } else if (arg == "--font") {
-            options.font = argv[++i];
-        } else if (arg == "--row-font") {
-            options.rowFonts.push_back(argv[++i]);
-        } else if (arg == "--parity") {
-            options.parity = argv[++i];
-        } else if (arg == "--baud" || arg == "--stop-bits" || arg == "--data-bits") {
-            if (!ParseCount(argv[++i], number) || number == 0) return Fail(arg + " needs a number above 0");
-            (arg == "--baud" ? options.baud : arg == "--stop-bits" ? options.stopBits : options.dataBits) = number;
-        } else if (arg == "--dot-pixels" || arg == "--gap" || arg == "--idle-exit") {
-            if (!ParseCount(argv[++i], number)) return Fail(arg + " needs a number of 0 or more");
-            if (arg == "--dot-pixels") {
-                if (number < 1 || number > 32) return Fail("--dot-pixels must be 1..32");
-                options.dotPixels = static_cast<int>(number);
-            } else {
-                (arg == "--gap" ? options.gapMs : options.idleExitMs) = number;
-            }
-        } else {
-            return Fail("unknown option " + arg + " (signemu --help shows the options)");
-        }
-    }
-    if (options.model == nullptr) return Fail("--model must be " + SignModelNames());
-    if (!options.link.empty() && !options.device.empty())
-        return Fail("--link is for a new pseudo-terminal, not --device");
+    CLI::App app("", "signemu");
+    std::string model;
+    DeclareOptions(app, options, model);
+    const int parsed = ParseCommandLine(app, std::vector<std::string>(argv + 1, argv + argc));
+    if (parsed >= 0) return parsed;
+    options.model = FindSignModel(model);
     if (options.json) options.picture = false;
     return -1;
 }
@@ -225,6 +206,36 @@ int TerminalColumns() {
     return size.ws_col;
 }
 
+// Milliseconds to a tenth.
+double Tenths(double ms) { return std::round(ms * 10) / 10; }
+
+const char* EventName(SignEvent::Kind kind) {
+    switch (kind) {
+        case SignEvent::kRow: return "row";
+        case SignEvent::kClear: return "clear";
+        case SignEvent::kMalformed: break;
+    }
+    return "malformed";
+}
+
+// An event for scripts, with the frame's bytes.
+nlohmann::ordered_json EventJson(const SignEvent& event, const std::string& clock, double elapsedMs) {
+    nlohmann::ordered_json json{
+        {"event", EventName(event.kind)}, {"time", clock}, {"elapsed_ms", Tenths(elapsedMs)}, {"offset", event.offset}};
+    if (event.kind == SignEvent::kRow) {
+        json["row"] = event.row;
+        json["text"] = GbkToUtf8Lenient(event.text);
+        json["gbk"] = HexBytes(event.text);
+    }
+    if (event.kind == SignEvent::kMalformed) {
+        json["reason"] = event.reason;
+        json["bytes"] = HexBytes(event.bytes);
+    } else {
+        json["frame"] = HexBytes(event.bytes);
+    }
+    return json;
+}
+
 class VirtualSign {
 public:
     VirtualSign(const Options& options, const SignFonts* fonts, int lineFd)
@@ -254,21 +265,7 @@ public:
         }
         const std::string text = GbkToUtf8Lenient(event.text);
         if (options_.json) {
-            std::printf("{\"event\":\"%s\",\"time\":\"%s\",\"elapsed_ms\":%.1f,\"offset\":%llu",
-                        event.kind == SignEvent::kRow     ? "row"
-                        : event.kind == SignEvent::kClear ? "clear"
-                                                          : "malformed",
-                        clock.c_str(), elapsedMs, static_cast<unsigned long long>(event.offset));
-            if (event.kind == SignEvent::kRow) {
-                std::printf(",\"row\":%d,\"text\":%s,\"gbk\":\"%s\",\"frame\":\"%s\"", event.row,
-                            JsonString(text).c_str(), HexBytes(event.text).c_str(), HexBytes(event.bytes).c_str());
-            } else if (event.kind == SignEvent::kClear) {
-                std::printf(",\"frame\":\"%s\"", HexBytes(event.bytes).c_str());
-            } else if (event.kind == SignEvent::kMalformed) {
-                std::printf(",\"reason\":%s,\"bytes\":\"%s\"", JsonString(event.reason).c_str(),
-                            HexBytes(event.bytes).c_str());
-            }
-            std::printf("}\n");
+            std::fputs(JsonLine(EventJson(event, clock, elapsedMs)).c_str(), stdout);
         } else if (event.kind == SignEvent::kRow) {
             std::printf("[%s] row %d: \"%s\"\n", clock.c_str(), event.row, Printable(text).c_str());
         } else if (event.kind == SignEvent::kClear) {
@@ -285,19 +282,16 @@ public:
 private:
     void Draw() {
         std::vector<std::u32string> rows;
-        for (const std::string& row : rows_) rows.push_back(DecodeUtf8(GbkToUtf8Lenient(row)));
+        for (const std::string& row : rows_) rows.push_back(GbkToUtf32Lenient(row));
         const SignIdentity& identity = options_.model->identity;
         const DotBitmap bitmap = RenderSign(geometry_, rows, *fonts_, {identity.rowChars, identity.rowWideChars});
         if (options_.picture) std::fputs(DrawForTerminal(bitmap, TerminalColumns()).c_str(), stdout);
         if (!options_.png.empty()) {
             uint32_t width = 0, height = 0;
             const std::vector<uint8_t> rgb = PaintLeds(bitmap, options_.dotPixels, width, height);
-            const std::string png = EncodePng(width, height, rgb);
-            // Written beside and renamed, so a viewer never reads half an image.
-            const std::string partial = options_.png + ".part";
-            std::ofstream(partial, std::ios::binary | std::ios::trunc) << png;
-            if (std::rename(partial.c_str(), options_.png.c_str()) != 0) {
-                std::fprintf(stderr, "signemu: cannot write %s: %s\n", options_.png.c_str(), std::strerror(errno));
+            std::string error;
+            if (!WriteFileAtomically(options_.png, EncodePng(width, height, rgb), error)) {
+                std::fprintf(stderr, "signemu: %s\n", error.c_str());
             }
         }
     }
@@ -317,10 +311,14 @@ private:
         }
         lastReportedLine_ = seen;
         if (options_.json) {
-            std::printf(
-                "{\"event\":\"line\",\"time\":\"%s\",\"speed\":%ld,\"stop_bits\":%ld,\"expected_speed\":%ld,"
-                "\"expected_stop_bits\":%ld}\n",
-                clock.c_str(), baud, stopBits, expected_.baud, expected_.stopBits);
+            std::fputs(JsonLine({{"event", "line"},
+                                 {"time", clock},
+                                 {"speed", baud},
+                                 {"stop_bits", stopBits},
+                                 {"expected_speed", expected_.baud},
+                                 {"expected_stop_bits", expected_.stopBits}})
+                           .c_str(),
+                       stdout);
         } else {
             std::printf(
                 "[%s] LINE: the port runs at %ld baud, %ld stop bit%s; this sign listens at %ld baud, %ld stop "
@@ -340,8 +338,11 @@ private:
         constexpr double kArrivalJitterMs = 20;
         if (first || neededGapMs_ == 0 || gap + kArrivalJitterMs >= static_cast<double>(neededGapMs_)) return;
         if (options_.json) {
-            std::printf("{\"event\":\"timing\",\"time\":\"%s\",\"gap_ms\":%.0f,\"needed_ms\":%u}\n", clock.c_str(), gap,
-                        neededGapMs_);
+            std::fputs(
+                JsonLine(
+                    {{"event", "timing"}, {"time", clock}, {"gap_ms", std::lround(gap)}, {"needed_ms", neededGapMs_}})
+                    .c_str(),
+                stdout);
         } else {
             std::printf(
                 "[%s] TOO SOON: this frame came %.0f ms after the previous one; the sign needs %u ms and may "
@@ -377,7 +378,7 @@ int Run(int argc, char** argv) {
         }
     }
     SignFonts fonts;
-    std::deque<PcfFont> rowFonts;
+    std::deque<FreeTypeFont> rowFonts;
     if (font.Size() > 0) {
         fonts.scaled = &font;
         const SignGeometry& geometry = options.model->geometry;
@@ -387,8 +388,8 @@ int Run(int argc, char** argv) {
             // Debian's WenQuanYi is only ever drawn on 12-dot rows.
             if (path == kWenQuanYi12Path && rowHeight != 12) continue;
             std::string error;
-            PcfFont& rowFont = rowFonts.emplace_back();
-            if (!rowFont.Load(path, error)) {
+            FreeTypeFont& rowFont = rowFonts.emplace_back();
+            if (!rowFont.Load(path, error, rowHeight)) {
                 if (given) return Fail(error);
                 std::fprintf(stderr, "signemu: %s; %s\n", error.c_str(),
                              path == kWenQuanYi12Path ? "12-dot rows are scaled from Unifont (install Debian's "
@@ -462,8 +463,9 @@ int Run(int argc, char** argv) {
             }
         }
         if (options.json) {
-            std::printf("{\"event\":\"port\",\"port\":%s,\"path\":%s,\"model\":\"%s\"}\n", JsonString(port).c_str(),
-                        JsonString(slave).c_str(), options.model->name);
+            std::fputs(
+                JsonLine({{"event", "port"}, {"port", port}, {"path", slave}, {"model", options.model->name}}).c_str(),
+                stdout);
         } else {
             std::printf("port: %s\n", port.c_str());
             if (!options.link.empty()) std::printf("link: %s -> %s\n", options.link.c_str(), slave.c_str());
@@ -512,8 +514,12 @@ int Run(int argc, char** argv) {
                     const double sinceMs = std::chrono::duration<double, std::milli>(now - lastBurst).count();
                     const std::string bytes(reinterpret_cast<const char*>(buffer), static_cast<size_t>(got));
                     if (options.json) {
-                        std::printf("{\"event\":\"bytes\",\"time\":\"%s\",\"gap_ms\":%.1f,\"bytes\":\"%s\"}\n",
-                                    WallClock().c_str(), anyBytes ? sinceMs : 0.0, HexBytes(bytes).c_str());
+                        std::fputs(JsonLine({{"event", "bytes"},
+                                             {"time", WallClock()},
+                                             {"gap_ms", Tenths(anyBytes ? sinceMs : 0.0)},
+                                             {"bytes", HexBytes(bytes)}})
+                                       .c_str(),
+                                   stdout);
                     } else {
                         std::printf("[%s] +%.1f ms  %s\n", WallClock().c_str(), anyBytes ? sinceMs : 0.0,
                                     HexBytes(bytes).c_str());

@@ -27,7 +27,9 @@ zip=$work/packages/ledsign-${version}-windows.zip
 # The .deb.
 [ "$(dpkg-deb -f "$deb" Package Version Architecture | tr '\n' ' ')" = "Package: ledsign Version: $version Architecture: amd64 " ] ||
   fail "the .deb's control fields: $(dpkg-deb -f "$deb" Package Version Architecture | tr '\n' ' ')"
-dpkg-deb -f "$deb" Depends | grep -qw unifont || fail "the .deb does not depend on unifont"
+for dependency in unifont libpng16-16 libfreetype6; do
+  dpkg-deb -f "$deb" Depends | grep -qw "$dependency" || fail "the .deb does not depend on $dependency"
+done
 dpkg-deb -f "$deb" Recommends | grep -qw xfonts-wqy || fail "the .deb does not recommend xfonts-wqy"
 listing=$(dpkg-deb -c "$deb" | awk '{print $NF}')
 for file in $(linux_tree_files "$models"); do

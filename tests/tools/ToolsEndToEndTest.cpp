@@ -2,16 +2,20 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <grp.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -123,30 +127,28 @@ Result RunLedctl(std::vector<std::string> args) {
 
 std::string PluginPath(const std::string& sign) { return std::string(LEDSIGN_PLUGIN_DIR) + "/lib" + sign + ".so"; }
 
+// One of the tools' JSON lines, or null for a line that is not JSON.
+nlohmann::json Json(const std::string& line) { return nlohmann::json::parse(line, nullptr, false); }
+
 // The value of a string field in one of signemu's JSON lines.
 std::string Field(const std::string& line, const std::string& name) {
-    const std::string key = "\"" + name + "\":\"";
-    const size_t start = line.find(key);
-    if (start == std::string::npos) return "<none>";
-    return line.substr(start + key.size(), line.find('"', start + key.size()) - start - key.size());
+    const nlohmann::json object = Json(line);
+    return object.is_object() && object.contains(name) && object[name].is_string() ? object[name].get<std::string>()
+                                                                                     : "<none>";
 }
 
 // "row1=<text>|<gbk hex>", "clear" or "malformed" for each event line.
 std::vector<std::string> Events(const std::string& output) {
     std::vector<std::string> events;
-    size_t start = 0;
-    while (start < output.size()) {
-        size_t end = output.find('\n', start);
-        if (end == std::string::npos) end = output.size();
-        const std::string line = output.substr(start, end - start);
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
         const std::string kind = Field(line, "event");
         if (kind == "row") {
-            const size_t row = line.find("\"row\":");
-            events.push_back("row" + line.substr(row + 6, 1) + "=" + Field(line, "text") + "|" + Field(line, "gbk"));
+            events.push_back("row" + std::to_string(Json(line)["row"].get<int>()) + "=" + Field(line, "text") + "|" +
+                             Field(line, "gbk"));
         } else if (kind != "<none>") {
             events.push_back(kind);
         }
-        start = end + 1;
     }
     return events;
 }
@@ -205,10 +207,17 @@ TEST(ToolsEndToEnd, SignemuReportsAWrongSpeedAndFramesTooClose) {
     EXPECT_EQ(Events(output), (std::vector<std::string>{"row1=A|41", "line", "row1=B|42", "timing", "row1=C|43"}))
         << output;
     EXPECT_NE(output.find("\"frame\":\"05 01 03 01 00 40 10 01 41\""), std::string::npos) << output;
-    EXPECT_NE(output.find("\"speed\":9600,\"stop_bits\":1,\"expected_speed\":2400,\"expected_stop_bits\":1"),
-              std::string::npos)
-        << output;
-    EXPECT_NE(output.find("\"needed_ms\":200"), std::string::npos) << output;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        const nlohmann::json event = Json(line);
+        if (Field(line, "event") == "line") {
+            EXPECT_EQ(event["speed"], 9600);
+            EXPECT_EQ(event["stop_bits"], 1);
+            EXPECT_EQ(event["expected_speed"], 2400);
+            EXPECT_EQ(event["expected_stop_bits"], 1);
+        }
+        if (Field(line, "event") == "timing") EXPECT_EQ(event["needed_ms"], 200);
+    }
 }
 
 // Paths signemu is given are never clobbered: --link replaces only a symlink, and a --png that
@@ -249,6 +258,39 @@ TEST(ToolsEndToEnd, SignemuRefusesPathsItMustNotTouch) {
     rmdir(directory);
 }
 
+// A process of another user (daemon, uid 1) holding a device open, with the plug-ins' lock or
+// exclusively, until the holder goes out of scope.
+class HeldByAnotherUser {
+public:
+    HeldByAnotherUser(const std::string& path, bool exclusive) {
+        int ready[2];
+        if (pipe(ready) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(ready[0]);
+            if (setgroups(0, nullptr) != 0 || setgid(1) != 0 || setuid(1) != 0) _exit(1);
+            const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+            const bool held = fd >= 0 && (exclusive ? ioctl(fd, TIOCEXCL) == 0 : flock(fd, LOCK_EX | LOCK_NB) == 0);
+            if (!held || write(ready[1], "1", 1) != 1) _exit(1);
+            for (;;) pause();
+        }
+        close(ready[1]);
+        char byte = 0;
+        held_ = read(ready[0], &byte, 1) == 1;
+        close(ready[0]);
+    }
+    ~HeldByAnotherUser() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    bool Held() const { return held_; }
+
+private:
+    pid_t pid_ = -1;
+    bool held_ = false;
+};
+
 TEST(ToolsEndToEnd, LedctlReportsWhatWentWrong) {
     struct Case {
         const char* name;
@@ -266,6 +308,13 @@ TEST(ToolsEndToEnd, LedctlReportsWhatWentWrong) {
     ASSERT_EQ(chown(grouped.SlavePath().c_str(), static_cast<uid_t>(-1), 20), 0);
     ASSERT_EQ(chmod(grouped.SlavePath().c_str(), 0660), 0);
     ASSERT_EQ(chmod(free.SlavePath().c_str(), 0600), 0);
+    // Held by another user's process, which an ordinary user cannot look into.
+    Pty locked;
+    Pty exclusive;
+    for (Pty* shared : {&locked, &exclusive}) ASSERT_EQ(chmod(shared->SlavePath().c_str(), 0666), 0);
+    const HeldByAnotherUser lockHolder(locked.SlavePath(), false);
+    const HeldByAnotherUser exclusiveHolder(exclusive.SlavePath(), true);
+    ASSERT_TRUE(lockHolder.Held() && exclusiveHolder.Held());
     const Case cases[] = {
         {"info", {PluginPath("elvane"), "info"}, 0, "vendor:         \xE4\xB8\x8A\xE6\xB5\xB7"},
         {"missing export", {"/lib/x86_64-linux-gnu/libm.so.6", "info"}, 3, "does not export InitLed"},
@@ -274,6 +323,8 @@ TEST(ToolsEndToEnd, LedctlReportsWhatWentWrong) {
         {"not a serial device", {PluginPath("brava"), "clear", "--port", "/dev/null"}, 7, "not a serial device"},
         {"speed refused", {PluginPath("brava"), "clear", "--port", free.PortName(), "--baud", "12345"}, 8, "speed was refused"},
         {"in use", {PluginPath("brava"), "clear", "--port", pty.PortName()}, 6, "in use: " + pty.SlavePath() + " is held by " + std::to_string(getpid())},
+        {"locked by another user", {"--as-nobody", PluginPath("brava"), "clear", "--port", locked.PortName()}, 6, "in use: " + locked.SlavePath() + " is held by a process this user cannot see."},
+        {"held exclusively by another user", {"--as-nobody", PluginPath("brava"), "clear", "--port", exclusive.PortName()}, 6, "in use: " + exclusive.SlavePath() + " is held exclusively by a process this user cannot see."},
         {"permission denied", {"--as-nobody", PluginPath("brava"), "clear", "--port", pty.PortName()}, 5, "permission denied: " + pty.SlavePath() + " belongs to group "},
         {"not in the device's group", {"--as-nobody", PluginPath("brava"), "clear", "--port", grouped.PortName()}, 5, "belongs to group dialout and this user is not in it. Next: sudo usermod -aG dialout"},
         {"no group may use the device", {"--as-nobody", PluginPath("brava"), "clear", "--port", free.PortName()}, 5, "(mode 0600), which gives no sign user access. Next: a udev rule"},
@@ -288,7 +339,7 @@ TEST(ToolsEndToEnd, LedctlReportsWhatWentWrong) {
         {"port name too long", {PluginPath("brava"), "clear", "--port", "ttyUSB0123"}, 2, "9 characters"},
         {"baud not a number", {PluginPath("brava"), "clear", "--baud", "fast"}, 2, "number"},
         {"baud beyond the record's field", {PluginPath("brava"), "clear", "--baud", "4294969696"}, 2, "number"},
-        {"no calls", {PluginPath("brava"), "clear", "--repeat", "0"}, 2, "--repeat needs a number"},
+        {"no calls", {PluginPath("brava"), "clear", "--repeat", "0"}, 2, "--repeat: needs a whole number"},
         {"help", {"--help"}, 0, "--stop-bits"},
     };
     for (const Case& c : cases) {
@@ -319,6 +370,39 @@ TEST(ToolsEndToEnd, LedctlPassesWhatItIsGivenAndWarnsWhatTheSignWillNotShow) {
     EXPECT_NE(output.find("3 stop bits as 1"), std::string::npos) << output;
     result = RunLedctl({plugin, "write", std::string(40, 'W'), "--port", pty.PortName()});
     EXPECT_NE(result.output.find("row 1 (40 single-byte"), std::string::npos) << result.output;
+}
+
+// A picture that cannot be written whole (here: past the file-size limit) is reported and leaves
+// the previous picture in place; none is left half-written beside it.
+TEST(ToolsEndToEnd, SignemuKeepsThePreviousPictureWhenAWriteFails) {
+    char directory[] = "/tmp/signemu-png-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const std::string png = std::string(directory) + "/sign.png";
+    FILE* previous = std::fopen(png.c_str(), "w");
+    std::fputs("previous picture", previous);
+    std::fclose(previous);
+    // 512-byte blocks; SIGXFSZ ignored, so the write fails instead of killing signemu.
+    Child signemu({"/bin/sh", "-c", "ulimit -f 1; trap '' XFSZ; exec " + std::string(SIGNEMU_PATH) +
+                                        " --model dorun --json --idle-exit 700 --dot-pixels 32 --png " + png},
+                  true);
+    std::string line;
+    while ((line = signemu.ReadLine(10000)) != "" && Field(line, "event") != "port") {
+    }
+    ASSERT_EQ(Field(line, "event"), "port") << line;
+    EXPECT_EQ(RunLedctl({PluginPath("dorun"), "write", "AB", "--port", Field(line, "port")}).status, 0);
+    std::string output;
+    EXPECT_EQ(signemu.Finish(20000, output), 0) << output;
+    EXPECT_NE(output.find("cannot write " + png + ".part"), std::string::npos) << output;
+    char contents[32] = {};
+    previous = std::fopen(png.c_str(), "r");
+    ASSERT_NE(previous, nullptr);
+    EXPECT_EQ(std::fread(contents, 1, sizeof contents, previous), 16u);
+    std::fclose(previous);
+    EXPECT_STREQ(contents, "previous picture");
+    struct stat partial {};
+    EXPECT_NE(stat((png + ".part").c_str(), &partial), 0);
+    std::remove(png.c_str());
+    rmdir(directory);
 }
 
 // ledctl --trace shows the plug-in's trace as it comes: with --repeat, a line pulled away after the

@@ -1,6 +1,8 @@
 // The Windows DLLs run the way a host runs them, on Wine: the test host loads each DLL by path
 // and calls its exports through cdecl pointers, and the test reads the far end of the COM port,
 // a pseudo-terminal, with a timestamp for every chunk.
+#include <sys/inotify.h>
+
 #include <gtest/gtest.h>
 #include <termios.h>
 #include <unistd.h>
@@ -350,10 +352,33 @@ TEST_P(WineDll, OpensComPortsAboveNineByPlainAndDeviceNames) {
     }
 }
 
-// ledctl.exe finds a COM port that only answers an open (Wine lists a pty-mapped port nowhere)
-// and says why an open failed. Listing opens every port, COM1 too, which Wine maps to the machine's
+// Opens of a file seen through inotify, from the moment of the watch.
+class OpenWatch {
+public:
+    explicit OpenWatch(const std::vector<std::string>& paths) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        for (const std::string& path : paths) inotify_add_watch(fd_, path.c_str(), IN_OPEN);
+    }
+    ~OpenWatch() { close(fd_); }
+    // Opens since the last call.
+    int Opens() {
+        int opens = 0;
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t got; (got = read(fd_, buffer, sizeof buffer)) > 0;) {
+            for (char* at = buffer; at < buffer + got; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len)
+                opens += (reinterpret_cast<inotify_event*>(at)->mask & IN_OPEN) != 0;
+        }
+        return opens;
+    }
+
+private:
+    int fd_;
+};
+
+// ledctl.exe lists the ports the system lists and opens none of them; with --probe it opens
+// each, says so, and finds a COM port that only answers an open (Wine lists a pty-mapped port
+// nowhere). It says why an open failed. Probing opens COM1 too, which Wine maps to the machine's
 // console: COM1 is leased to a pty first, so the test holds the COM1 lock.
-TEST(WineTools, LedctlListsThePortsOnCom1AndCom12AndExplainsAFailedOpen) {
+TEST(WineTools, LedctlListsWithoutOpeningProbesCom1AndCom12OnRequestAndExplainsAFailedOpen) {
     if (!WineSetup::WineInstalled()) {
         if (WineSetup::MustRun()) FAIL() << "wine is not installed; CI runs the Windows tools under Wine";
         GTEST_SKIP() << "wine is not installed";
@@ -366,14 +391,29 @@ TEST(WineTools, LedctlListsThePortsOnCom1AndCom12AndExplainsAFailedOpen) {
     ComPort com1(consoleStandIn, 1);
     ComPort port(pty, 12);
     ASSERT_TRUE(com1.Mapped() && port.Mapped());
-    WineHost ports(WineHost::Program{"tools/ledctl.exe", {"ports"}});
-    EXPECT_EQ(ports.Finish(), 0);
-    int listed = 0;
-    for (const std::string& line : ports.Output()) {
-        const bool free = line.find("free") != std::string::npos;
-        listed += free && (line.rfind("COM1 ", 0) == 0 || line.rfind("COM12 ", 0) == 0);
+    OpenWatch opens({consoleStandIn.SlavePath(), pty.SlavePath()});
+    struct Case {
+        std::vector<std::string> arguments;
+        bool opens;  // either pty
+        int listedFree;
+        bool saysProbing;
+    };
+    const Case cases[] = {{{"ports"}, false, 0, false}, {{"ports", "--probe"}, true, 2, true}};
+    for (const Case& run : cases) {
+        SCOPED_TRACE(::testing::PrintToString(run.arguments));
+        WineHost ports(WineHost::Program{"tools/ledctl.exe", run.arguments});
+        EXPECT_EQ(ports.Finish(), 0);
+        int listed = 0;
+        bool probing = false;
+        for (const std::string& line : ports.Output()) {
+            const bool free = line.find("; free") != std::string::npos;
+            listed += free && (line.rfind("COM1 ", 0) == 0 || line.rfind("COM12 ", 0) == 0);
+            probing |= line.find("is opened once") != std::string::npos;
+        }
+        EXPECT_EQ(listed, run.listedFree) << ::testing::PrintToString(ports.Output());
+        EXPECT_EQ(probing, run.saysProbing) << ::testing::PrintToString(ports.Output());
+        EXPECT_EQ(opens.Opens() > 0, run.opens);
     }
-    EXPECT_EQ(listed, 2) << ::testing::PrintToString(ports.Output());
     WineHost missing(WineHost::Program{"tools/ledctl.exe", {WineSetup::WindowsPath(WineSetup::WindowsBuildDir() + "/" + c.dll),
                                                            "clear", "--port", "COM98"}});
     EXPECT_EQ(missing.Finish(), 4);

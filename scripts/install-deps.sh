@@ -22,12 +22,29 @@ packages+=(strace)
 packages+=(pkgconf)
 # The product code is kept formatted with clang-format.
 packages+=(clang-format)
+# The guest stage: QEMU, and busybox for the guest's initramfs.
+packages+=(qemu-system-x86 busybox-static)
+
+# The guest's kernel and modules come from Debian's kernel package, fetched into apt's cache (never
+# installed: tests/guest/guest-image.sh unpacks it into the build tree).
+kernel_cached() { ls /var/cache/apt/archives/linux-image-[0-9]*-amd64_*_amd64.deb >/dev/null 2>&1; }
+fetch_kernel() {
+  kernel_cached && return 0
+  echo "install-deps: fetching Debian's kernel package for the guest stage"
+  local sudo=
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install --download-only -y -qq linux-image-amd64 >/dev/null
+}
 
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  fetch_kernel
+  exit 0
+fi
 
 echo "install-deps: installing ${missing[*]}"
 SUDO=
@@ -37,3 +54,4 @@ dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architect
 $SUDO apt-get update -qq
 # With its recommended packages, as the suite was proven with (Wine needs several of them).
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+fetch_kernel

@@ -54,6 +54,8 @@ public:
     // The sign side stops reading and the line fills up until a writer blocks; Resume reads again.
     void Stall();
     void Resume();
+    // The sign side only stops reading; the writer fills the line.
+    void StopReading() { paused_ = true; }
 
 private:
     void ReadLoop();

@@ -1,0 +1,382 @@
+// The test host inside the guest: loads each plug-in from /guest, drives its exports on the guest's
+// real serial lines (ttyUSB0 under ftdi_sio, ttyS1 under 8250) and reports what happened as
+// "LEDSIGN ..." lines on the console. Where the far side must act (record the line settings it
+// sees, stop reading, unplug the adapter), it asks with a "LEDSIGN ? WHAT" line and waits for the
+// host's "!" line on the console.
+//   guest_host lines:ttyUSB0 | lines:ttyS1 | faults | bench
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "GuestCases.h"
+#include "Plugin.h"
+#include "SignCases.h"
+
+namespace ledsign::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double MsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+void Say(const char* format, ...) {
+    char line[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    std::printf("LEDSIGN %s\n", line);
+    std::fflush(stdout);
+}
+
+// Asks the host to act and waits for its answer.
+void Ask(const char* what) {
+    Say("? %s", what);
+    char answer[256];
+    while (std::fgets(answer, sizeof answer, stdin) != nullptr) {
+        if (answer[0] == '!') return;
+    }
+}
+
+bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+bool WaitFor(const std::string& path, bool present, int timeoutMs) {
+    const auto start = Clock::now();
+    while (Exists(path) != present) {
+        if (MsSince(start) > timeoutMs) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// The first /dev/ttyUSBn there is, or "".
+std::string UsbName() {
+    for (int n = 0; n < 8; ++n) {
+        const std::string name = "ttyUSB" + std::to_string(n);
+        if (Exists("/dev/" + name)) return name;
+    }
+    return "";
+}
+
+int32_t BaudOf(speed_t speed) {
+    static const struct {
+        speed_t constant;
+        int32_t baud;
+    } kRates[] = {{B50, 50},         {B75, 75},         {B110, 110},         {B134, 134},     {B150, 150},
+                  {B200, 200},       {B300, 300},       {B600, 600},         {B1200, 1200},   {B1800, 1800},
+                  {B2400, 2400},     {B4800, 4800},     {B9600, 9600},       {B19200, 19200}, {B38400, 38400},
+                  {B57600, 57600},   {B115200, 115200}, {B230400, 230400},   {B460800, 460800},
+                  {B500000, 500000}, {B576000, 576000}, {B921600, 921600},   {B1000000, 1000000}};
+    for (const auto& rate : kRates) {
+        if (rate.constant == speed) return rate.baud;
+    }
+    return -1;
+}
+
+// What the driver holds now, read through a descriptor of our own: "9600,7E2,rtscts=0".
+std::string Held(const std::string& line) {
+    const int fd = open(("/dev/" + line).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios settings{};
+    if (fd < 0 || tcgetattr(fd, &settings) != 0) {
+        if (fd >= 0) close(fd);
+        return "unreadable";
+    }
+    close(fd);
+    const int bits[] = {5, 6, 7, 8};
+    const int size = bits[(settings.c_cflag & CSIZE) == CS5 ? 0 : (settings.c_cflag & CSIZE) == CS6 ? 1
+                                                              : (settings.c_cflag & CSIZE) == CS7 ? 2 : 3];
+    const char parity = (settings.c_cflag & PARENB) == 0 ? 'N' : (settings.c_cflag & PARODD) != 0 ? 'O' : 'E';
+    char text[64];
+    std::snprintf(text, sizeof text, "%d,%d%c%d,rtscts=%d", BaudOf(cfgetospeed(&settings)), size, parity,
+                  (settings.c_cflag & CSTOPB) != 0 ? 2 : 1, (settings.c_cflag & CRTSCTS) != 0 ? 1 : 0);
+    return text;
+}
+
+int Queued(const std::string& line) {
+    const int fd = open(("/dev/" + line).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    int queued = -1;
+    if (fd >= 0) {
+        ioctl(fd, TIOCOUTQ, &queued);
+        close(fd);
+    }
+    return queued;
+}
+
+// Whether this process still holds a descriptor of the device.
+bool HoldsDevice(const std::string& line) {
+    DIR* fds = opendir("/proc/self/fd");
+    bool held = false;
+    while (dirent* entry = fds != nullptr ? readdir(fds) : nullptr) {
+        char target[128] = {};
+        const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+        // A removed device's descriptor reads "/dev/ttyUSB0 (deleted)".
+        if (readlink(link.c_str(), target, sizeof target - 1) > 0 && std::string(target).rfind("/dev/" + line, 0) == 0) {
+            held = true;
+        }
+    }
+    if (fds != nullptr) closedir(fds);
+    return held;
+}
+
+void Lines(const std::string& line) {
+    for (const SignCase& c : kSignCases) {
+        Plugin plugin(c.sign);
+        const int32_t opened = plugin.OpenOn(line, 9600, 8, 2, "NONE");
+        Say("open sign=%s line=%s asked=9600,8N2 result=%d held=%s", c.sign, line.c_str(), opened, Held(line).c_str());
+        Ask("settings");
+        const auto start = Clock::now();
+        const int32_t written = plugin.Write2Led("AB#D");
+        const double ms = MsSince(start);
+        const int32_t cleared = plugin.ClearLed();
+        Say("write sign=%s line=%s result=%d clear=%d ms=%.1f", c.sign, line.c_str(), written, cleared, ms);
+        plugin.CloseLed();
+    }
+    for (const SignCase& c : kSignCases) {
+        Plugin plugin(c.sign);
+        for (const FramingCase& f : kFramingCases) {
+            const int32_t opened = plugin.OpenOn(line, f.baud, f.dataBits, f.stopBits, f.parity);
+            Say("framing sign=%s line=%s asked=%d,%d%c%d result=%d held=%s", c.sign, line.c_str(), f.baud, f.dataBits,
+                f.parity[0], f.stopBits, opened, opened == 1 ? Held(line).c_str() : "-");
+            if (opened == 1) Ask("settings");
+            plugin.CloseLed();
+        }
+    }
+    for (const SignCase& c : kSignCases) {
+        Plugin plugin(c.sign);
+        std::string results;
+        for (const int32_t speed : kGuestSpeeds) {
+            const int32_t opened = plugin.OpenOn(line, speed);
+            const std::string held = opened == 1 ? Held(line) : "-";
+            if (opened == 1 && &c == &kSignCases[0]) Ask("speed");
+            results += " " + std::to_string(speed) + "=" + std::to_string(opened) + ":" + held.substr(0, held.find(','));
+            plugin.CloseLed();
+        }
+        Say("speeds sign=%s line=%s%s", c.sign, line.c_str(), results.c_str());
+    }
+}
+
+// Fills the line through a descriptor of our own until its output queue stops moving: the far
+// side's buffer is full and the UART holds its bytes. Room is left for a frame.
+int FillUntilStuck(const std::string& line) {
+    const int fd = open(("/dev/" + line).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const std::string block(256, 'z');
+    int queued = 0;
+    auto stuckSince = Clock::now();
+    while (MsSince(stuckSince) < 300) {
+        int before = 0;
+        ioctl(fd, TIOCOUTQ, &before);
+        if (before < 2048 && write(fd, block.data(), block.size()) > 0) stuckSince = Clock::now();
+        std::this_thread::sleep_for(std::chrono::milliseconds(before < 2048 ? 1 : 20));
+        ioctl(fd, TIOCOUTQ, &queued);
+        if (queued < before) stuckSince = Clock::now();
+    }
+    close(fd);
+    return queued;
+}
+
+// A far side that stops reading: the UART's output queue fills and the plug-in's drain runs into
+// its deadline; once the far side reads again the next call works.
+void Stall(const std::string& line) {
+    for (const SignCase& c : kSignCases) {
+        Plugin plugin(c.sign);
+        const int32_t opened = plugin.OpenOn(line, 9600);
+        const int32_t before = plugin.Write2Led("AB#D");
+        Ask("stall");
+        const int filled = FillUntilStuck(line);
+        const auto start = Clock::now();
+        const int32_t stalled = plugin.Write2Led("AB#D");
+        const double stalledMs = MsSince(start);
+        Say("stall sign=%s line=%s open=%d before=%d filled=%d stalled=%d ms=%.0f opened=%d queued=%d", c.sign,
+            line.c_str(), opened, before, filled, stalled, stalledMs, plugin.IsLedOpened(), Queued(line));
+        Ask("resume");
+        const int32_t after = plugin.Write2Led("AB#D");
+        Ask("resumed");
+        const auto closing = Clock::now();
+        plugin.CloseLed();
+        Say("resumed sign=%s line=%s after=%d close_ms=%.0f", c.sign, line.c_str(), after, MsSince(closing));
+    }
+}
+
+// The USB adapter unplugged while open, and plugged back.
+void Unplug() {
+    for (const SignCase& c : kSignCases) {
+        const std::string line = UsbName();
+        // Traced to the console, so that the far side sees why the line went and how it came back.
+        setenv("LEDSIGN_TRACE", "1", 1);
+        Plugin plugin(c.sign);
+        unsetenv("LEDSIGN_TRACE");
+        const int32_t opened = plugin.OpenOn(line, 9600);
+        const int32_t before = plugin.Write2Led("AB#D");
+        Ask("unplug");
+        const bool gone = WaitFor("/dev/" + line, false, 5000);
+        auto start = Clock::now();
+        const int32_t lost = plugin.Write2Led("AB#D");
+        Say("unplug sign=%s line=%s open=%d before=%d gone=%d lost=%d ms=%.0f opened=%d holds=%d", c.sign, line.c_str(),
+            opened, before, gone, lost, MsSince(start), plugin.IsLedOpened(), HoldsDevice(line));
+        Ask("replug");
+        start = Clock::now();
+        std::string back;
+        while (back.empty() && MsSince(start) < 5000) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            back = UsbName();
+        }
+        const double backMs = MsSince(start);
+        std::string results;
+        int32_t written = -1;
+        start = Clock::now();
+        while (written != 1 && MsSince(start) < 6000) {
+            written = plugin.Write2Led("AB#D");
+            results += (results.empty() ? "" : ",") + std::to_string(written);
+            if (written != 1) std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        }
+        Ask("replugged");
+        Say("replug sign=%s back=%s back_ms=%.0f writes=%s frame_ms=%.0f opened=%d", c.sign, back.c_str(), backMs,
+            results.c_str(), MsSince(start), plugin.IsLedOpened());
+        plugin.CloseLed();
+        WaitFor("/dev/" + back, true, 1000);
+    }
+}
+
+// One Write2Led as the plug-in's trace shows it: each write's bytes, and each pause (empty bytes).
+struct Step {
+    std::string bytes;
+    int pauseMs;
+};
+
+std::vector<Step> TracedSteps(const SignCase& c, const std::string& line, int32_t baud) {
+    setenv("LEDSIGN_TRACE", "1", 1);
+    std::vector<Step> steps;
+    {
+        Plugin plugin(c.sign);
+        unsetenv("LEDSIGN_TRACE");
+        plugin.OpenOn(line, baud);
+        const int saved = dup(2);
+        const int trace = open("/tmp/trace", O_RDWR | O_CREAT | O_TRUNC, 0600);
+        dup2(trace, 2);
+        plugin.Write2Led("AB#D");
+        dup2(saved, 2);
+        close(saved);
+        plugin.CloseLed();
+        lseek(trace, 0, SEEK_SET);
+        FILE* text = fdopen(trace, "r");
+        char traced[512];
+        while (std::fgets(traced, sizeof traced, text) != nullptr) {
+            if (const char* write = std::strstr(traced, " write ")) {
+                Step step{"", 0};
+                unsigned value = 0;
+                int used = 0;
+                for (const char* hex = write + 7; std::sscanf(hex, " %2x%n", &value, &used) == 1; hex += used) {
+                    step.bytes += static_cast<char>(value);
+                }
+                steps.push_back(step);
+            } else if (const char* pause = std::strstr(traced, " pause ")) {
+                steps.push_back({"", std::atoi(pause + 7)});
+            }
+        }
+        std::fclose(text);
+    }
+    return steps;
+}
+
+void SetRaw(int fd, int32_t baud) {
+    termios settings{};
+    tcgetattr(fd, &settings);
+    cfmakeraw(&settings);
+    settings.c_cflag |= CLOCAL | CREAD;
+    const speed_t speed = baud == 2400 ? B2400 : B9600;
+    cfsetispeed(&settings, speed);
+    cfsetospeed(&settings, speed);
+    tcsetattr(fd, TCSANOW, &settings);
+}
+
+// Each plug-in's Write2Led beside the same writes and pauses done the common way: write, then
+// tcdrain, on a blocking descriptor.
+void Bench() {
+    for (const char* line : kGuestLines) {
+        for (const SignCase& c : kSignCases) {
+            const int kCalls = c.escLine ? 50 : 10;
+            const int32_t baud = c.fixedLine ? 2400 : 9600;
+            const std::vector<Step> steps = TracedSteps(c, line, baud);
+            int pausesMs = 0, writes = 0;
+            size_t bytes = 0;
+            for (const Step& step : steps) {
+                pausesMs += step.pauseMs;
+                bytes += step.bytes.size();
+                writes += step.bytes.empty() ? 0 : 1;
+            }
+            double pluginMs = 0;
+            {
+                Plugin plugin(c.sign);
+                plugin.OpenOn(line, baud);
+                plugin.Write2Led("AB#D");
+                const auto start = Clock::now();
+                for (int call = 0; call < kCalls; ++call) plugin.Write2Led("AB#D");
+                pluginMs = MsSince(start) / kCalls;
+                plugin.CloseLed();
+            }
+            const int fd = open((std::string("/dev/") + line).c_str(), O_RDWR | O_NOCTTY);
+            SetRaw(fd, baud);
+            double drainMs = 0;
+            const auto start = Clock::now();
+            for (int call = 0; call < kCalls; ++call) {
+                for (const Step& step : steps) {
+                    if (step.bytes.empty()) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(step.pauseMs));
+                        continue;
+                    }
+                    if (write(fd, step.bytes.data(), step.bytes.size()) < 0) Say("bench write failed");
+                    const auto drained = Clock::now();
+                    tcdrain(fd);
+                    drainMs += MsSince(drained);
+                }
+            }
+            const double patternMs = MsSince(start) / kCalls;
+            close(fd);
+            Say("bench line=%s sign=%s baud=%d calls=%d writes=%d bytes=%zu pauses_ms=%d line_ms=%.2f plugin_ms=%.3f "
+                "pattern_ms=%.3f drain_ms=%.3f",
+                line, c.sign, baud, kCalls, writes, bytes, pausesMs, bytes * 10000.0 / baud, pluginMs, patternMs,
+                writes > 0 ? drainMs / kCalls / writes : 0.0);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ledsign::test
+
+int main(int argc, char** argv) {
+    using namespace ledsign::test;
+    termios console{};
+    if (tcgetattr(0, &console) == 0) {
+        console.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(0, TCSANOW, &console);
+    }
+    const std::string run = argc > 1 ? argv[1] : "";
+    if (!WaitFor("/dev/ttyUSB0", true, 10000)) Say("no ttyUSB0");
+    Say("ready %s", run.c_str());
+    try {
+        if (run.rfind("lines:", 0) == 0) Lines(run.substr(6));
+        if (run == "faults") {
+            Stall("ttyS1");
+            Unplug();
+        }
+        if (run == "unplug") Unplug();
+        if (run == "bench") Bench();
+    } catch (const std::exception& error) {
+        Say("error %s", error.what());
+        return 1;
+    }
+    return 0;
+}

@@ -8,8 +8,10 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-for target in build/fuzz/fuzz/fuzz_*; do
-  name=$(basename "$target")
+# One target per seed corpus: a binary left in the build tree by a removed target is not run.
+for corpus in fuzz/corpus/fuzz_*; do
+  name=$(basename "$corpus")
+  target=build/fuzz/fuzz/$name
   mkdir -p "$scratch/$name"
   max_len=65537
   [ "$name" = fuzz_initled ] && max_len=42

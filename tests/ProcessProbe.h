@@ -90,6 +90,38 @@ private:
     std::thread reader_;
 };
 
+// The descriptors a started program gets as its standard streams; -1 leaves the test's own.
+struct StandardStreams {
+    int in = -1, out = -1, err = -1;
+};
+
+// Starts a program: args[0] is a path or a name looked up in PATH. A non-empty `environment`
+// ("NAME=value") replaces the test's; `ownGroup` puts the program in a process group of its own,
+// so that it and what it starts can be ended together. The child's pid, or -1.
+inline pid_t StartProgram(const std::vector<std::string>& args, StandardStreams streams,
+                          const std::vector<std::string>& environment = {}, bool ownGroup = false) {
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
+    const pid_t child = fork();
+    if (child != 0) return child;
+    if (ownGroup) setpgid(0, 0);
+    const int targets[] = {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO};
+    const int sources[] = {streams.in, streams.out, streams.err};
+    for (int stream = 0; stream < 3; ++stream) {
+        if (sources[stream] >= 0) dup2(sources[stream], targets[stream]);
+    }
+    if (environment.empty()) {
+        execvp(argv[0], argv.data());
+    } else {
+        execvpe(argv[0], argv.data(), envp.data());
+    }
+    _exit(127);
+}
+
 struct ChildRun {
     int status;          // the child's exit status, or 100 when it did not exit normally
     std::string errors;  // everything it wrote to standard error

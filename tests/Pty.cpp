@@ -11,11 +11,8 @@
 namespace ledsign::test {
 
 Pty::Pty() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) throw std::runtime_error("no pty");
-    char name[64];
-    if (ptsname_r(master_, name, sizeof name) != 0) throw std::runtime_error("no pty name");
-    slavePath_ = name;
+    master_ = OpenPtyMaster(slavePath_);
+    if (master_ < 0) throw std::runtime_error("no pty");
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
     reader_ = std::thread([this] { ReadLoop(); });
 }

@@ -2,7 +2,10 @@
 // test reads the master side in the background with a timestamp for every chunk.
 #pragma once
 
+#include <fcntl.h>
+#include <stdlib.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -13,6 +16,19 @@
 #include <vector>
 
 namespace ledsign::test {
+
+// A new pty's master (close-on-exec, not the controlling terminal) and its slave's path; -1 when
+// none could be had.
+inline int OpenPtyMaster(std::string& slavePath) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[64];
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
+        if (master >= 0) close(master);
+        return -1;
+    }
+    slavePath = name;
+    return master;
+}
 
 using Clock = std::chrono::steady_clock;
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -72,22 +73,10 @@ inline std::vector<std::string> RecordingLine::Trace() const {
 
 inline std::string Hex(const std::string& bytes) { return tools::HexBytes(bytes); }
 
+// The bytes of a table's hex text ("05 01 41").
 inline std::string Bytes(const char* hex) {
     std::string bytes;
-    unsigned value = 0;
-    int digits = 0;
-    for (const char* c = hex;; ++c) {
-        const bool isDigit = (*c >= '0' && *c <= '9') || (*c >= 'A' && *c <= 'F') || (*c >= 'a' && *c <= 'f');
-        if (isDigit) {
-            value = value * 16 + static_cast<unsigned>(*c <= '9' ? *c - '0' : (*c | 0x20) - 'a' + 10);
-            ++digits;
-        } else {
-            if (digits > 0) bytes += static_cast<char>(value);
-            value = 0;
-            digits = 0;
-            if (*c == '\0') break;
-        }
-    }
+    if (!tools::ParseHexBytes(hex, bytes)) throw std::invalid_argument(std::string("not hex: ") + hex);
     return bytes;
 }
 

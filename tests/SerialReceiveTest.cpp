@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "ProcessProbe.h"
+#include "Pty.h"
 #include "serial/HostServices.h"
 #include "serial/SerialPort.h"
 #include "tools/common/TextCodec.h"
@@ -38,13 +39,10 @@ int64_t MillisecondsSince(Clock::time_point start) {
 class Device {
 public:
     Device() {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        char name[64];
-        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
-            ptsname_r(master_, name, sizeof name) != 0) {
-            throw std::runtime_error("no pty");
-        }
-        portName_ = std::string(name).substr(5);  // "pts/N"
+        std::string slavePath;
+        master_ = OpenPtyMaster(slavePath);
+        if (master_ < 0) throw std::runtime_error("no pty");
+        portName_ = slavePath.substr(5);  // "pts/N"
     }
     ~Device() { close(master_); }
     Device(const Device&) = delete;

@@ -22,6 +22,7 @@
 #include "GuestCases.h"
 #include "Plugin.h"
 #include "SignCases.h"
+#include "tools/common/TextFormat.h"
 
 namespace ledsign::test {
 namespace {
@@ -276,11 +277,8 @@ std::vector<Step> TracedSteps(const SignCase& c, const std::string& line, int32_
         while (std::fgets(traced, sizeof traced, text) != nullptr) {
             if (const char* write = std::strstr(traced, " write ")) {
                 Step step{"", 0};
-                unsigned value = 0;
-                int used = 0;
-                for (const char* hex = write + 7; std::sscanf(hex, " %2x%n", &value, &used) == 1; hex += used) {
-                    step.bytes += static_cast<char>(value);
-                }
+                const char* result = std::strstr(write, " = ");
+                if (result != nullptr) tools::ParseHexBytes(std::string(write + 7, result), step.bytes);
                 steps.push_back(step);
             } else if (const char* pause = std::strstr(traced, " pause ")) {
                 steps.push_back({"", std::atoi(pause + 7)});

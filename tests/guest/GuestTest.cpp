@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "GuestCases.h"
+#include "ProcessProbe.h"
 #include "Pty.h"
 #include "RecordingLine.h"
 #include "SignCases.h"
@@ -105,18 +106,9 @@ public:
         int errors[2];
         if (pipe2(errors, O_CLOEXEC) != 0) throw std::runtime_error("no pipe");
         start_ = Clock::now();
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(errors[1], 2);
-            const int null = open("/dev/null", O_RDWR);
-            dup2(null, 0);
-            dup2(null, 1);
-            std::vector<char*> argv;
-            for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-            argv.push_back(nullptr);
-            execvp(argv[0], argv.data());
-            _exit(127);
-        }
+        const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+        pid_ = StartProgram(arguments, StandardStreams{null, null, errors[1]});
+        close(null);
         close(errors[1]);
         errors_ = errors[0];
         fcntl(errors_, F_SETFL, O_NONBLOCK);

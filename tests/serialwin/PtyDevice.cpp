@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <string>
 
+#include "Pty.h"
+
 namespace {
 
 void Answer(int master, std::string& pending) {
@@ -35,13 +37,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s PORT_LINK LOG_FILE COMMAND [ARGS...]\n", argv[0]);
         return 2;
     }
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char slavePath[64];
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
-        ptsname_r(master, slavePath, sizeof slavePath) != 0) {
+    std::string slavePathText;
+    const int master = ledsign::test::OpenPtyMaster(slavePathText);
+    if (master < 0) {
         std::perror("pty");
         return 2;
     }
+    const char* slavePath = slavePathText.c_str();
     // A held, raw slave: the master never sees a hang-up between the program's opens.
     const int slave = open(slavePath, O_RDWR | O_NOCTTY | O_CLOEXEC);
     termios raw{};

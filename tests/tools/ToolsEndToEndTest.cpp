@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "Plugin.h"
+#include "ProcessProbe.h"
 #include "Pty.h"
 #include "RecordingLine.h"
 #include "SignCases.h"
@@ -35,19 +36,8 @@ class Child {
 public:
     Child(const std::vector<std::string>& args, bool withErrors) {
         int pipeFds[2];
-        if (pipe(pipeFds) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(pipeFds[1], 1);
-            if (withErrors) dup2(pipeFds[1], 2);
-            close(pipeFds[0]);
-            close(pipeFds[1]);
-            std::vector<char*> argv;
-            for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
+        if (pipe2(pipeFds, O_CLOEXEC) != 0) return;
+        pid_ = StartProgram(args, StandardStreams{-1, pipeFds[1], withErrors ? pipeFds[1] : -1});
         close(pipeFds[1]);
         out_ = pipeFds[0];
     }

@@ -1,5 +1,6 @@
 #include "WineHost.h"
 
+#include "ProcessProbe.h"
 #include "SkipOrFail.h"
 
 #include <errno.h>
@@ -112,9 +113,6 @@ void WineHost::Start(std::vector<std::string> args, const std::vector<std::strin
     fcntl(err[1], F_SETPIPE_SZ, 4096);
     errorFiller_ = open(("/proc/self/fd/" + std::to_string(err[1])).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
 
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(&arg[0]);
-    argv.push_back(nullptr);
     // The environment is made before the fork: the child of a threaded process only execs.
     std::vector<std::string> environment = {"WINEPREFIX=" + WineSetup::Prefix(), "WINEDEBUG=-all,+debugstr",
                                             "WINEDLLOVERRIDES=mscoree,mshtml="};
@@ -127,20 +125,8 @@ void WineHost::Start(std::vector<std::string> args, const std::vector<std::strin
             environment.push_back(entry);
         }
     }
-    std::vector<char*> envp;
-    for (std::string& entry : environment) envp.push_back(&entry[0]);
-    envp.push_back(nullptr);
-    const std::string wine = WineSetup::WinePath();
-
-    child_ = fork();
-    if (child_ == 0) {
-        setpgid(0, 0);
-        dup2(in[0], STDIN_FILENO);
-        dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
-        execve(wine.c_str(), argv.data(), envp.data());
-        _exit(127);
-    }
+    args[0] = WineSetup::WinePath();
+    child_ = StartProgram(args, StandardStreams{in[0], out[1], err[1]}, environment, true);
     close(in[0]);
     close(out[1]);
     close(err[1]);

@@ -26,6 +26,28 @@ inline std::string HexBytes(const std::string& bytes, const char* separator = " 
     return hex;
 }
 
+// The bytes of hex text as the tools and tests take it: pairs of digits, spaces and commas between
+// them ignored ("05 01 41", "050141"). False for any other character or an odd digit left over.
+inline bool ParseHexBytes(const std::string& text, std::string& bytes) {
+    std::string parsed;
+    int digits = 0;
+    unsigned value = 0;
+    for (const char c : text) {
+        if (c == ' ' || c == ',') continue;
+        const bool decimal = c >= '0' && c <= '9';
+        const char lower = static_cast<char>(c | 0x20);
+        if (!decimal && (lower < 'a' || lower > 'f')) return false;
+        value = value * 16 + static_cast<unsigned>(decimal ? c - '0' : lower - 'a' + 10);
+        if (++digits % 2 == 0) {
+            parsed += static_cast<char>(value);
+            value = 0;
+        }
+    }
+    if (digits % 2 != 0) return false;
+    bytes += parsed;
+    return true;
+}
+
 #if defined(_WIN32)
 // A Windows error number in the system's words, with the number: "Access is denied. (error 5)".
 inline std::string SystemErrorText(DWORD code) {

@@ -30,19 +30,6 @@
 namespace ledsign::tools {
 namespace {
 
-bool ParseHex(const std::string& text, std::string& bytes) {
-    std::string digits;
-    for (char c : text) {
-        if (c == ' ' || c == ',') continue;
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-        digits += c;
-    }
-    if (digits.size() % 2 != 0) return false;
-    for (size_t i = 0; i < digits.size(); i += 2)
-        bytes += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
-    return true;
-}
-
 const char* OpenResultText(int32_t result) {
     switch (result) {
         case 1: return "open";
@@ -178,72 +165,51 @@ bool CallOnce(const PluginExports& plugin, const Options& options, const std::st
     return result > 0;
 }
 
-int Run(const std::vector<std::string>& args) {
-    Options options;
-    const int parsed = ParseOptions(args, options);
-    if (parsed >= 0) return parsed;
-    if (options.command == "ports") return ShowPorts(options.json, options.probe);
-
-    std::string text;
-    if (options.command == "write") {
-        std::string argument = options.argument;
-        if (argument == "-") {
-            argument.clear();
-            if (!ReadStandardInput(argument)) return UsageError("cannot read the text from standard input");
-        }
-        if (options.hex) {
-            if (!ParseHex(argument, text)) return UsageError("--hex text must be pairs of hex digits");
-            if (text.find('\0') != std::string::npos)
-                return UsageError("--hex bytes hold 00: the text would end there");
-        } else if (options.raw) {
-            text = argument;
-        } else if (!Utf8ToGbk(argument, text)) {
-            return UsageError("the text is not UTF-8 or has characters GBK cannot show (use --raw or --hex)");
-        }
+// The bytes Write2Led is given: UTF-8 typed text in GBK, or --raw / --hex bytes as they stand.
+// -1 to go on, else the exit code to end with.
+int TextToWrite(const Options& options, std::string& text) {
+    std::string argument = options.argument;
+    if (argument == "-") {
+        argument.clear();
+        if (!ReadStandardInput(argument)) return UsageError("cannot read the text from standard input");
     }
-    long mode = 0;
-    if (options.command == "mode") {
-        std::string number = options.argument;
-        if (!WholeNumber(0, 255)(number).empty()) return UsageError("mode needs a number 0..255");
-        mode = std::stol(number);
+    if (options.hex) {
+        if (!ParseHexBytes(argument, text)) return UsageError("--hex text must be pairs of hex digits");
+        if (text.find('\0') != std::string::npos) return UsageError("--hex bytes hold 00: the text would end there");
+    } else if (options.raw) {
+        text = argument;
+    } else if (!Utf8ToGbk(argument, text)) {
+        return UsageError("the text is not UTF-8 or has characters GBK cannot show (use --raw or --hex)");
     }
+    return -1;
+}
 
-    TraceRelay relay;
-    if (options.trace) {
+// The plug-in traces when LEDSIGN_TRACE is 1 at its load; ledctl shows what it traces.
+void StartTrace(TraceRelay& relay) {
 #if defined(_WIN32)
-        SetEnvironmentVariableA("LEDSIGN_TRACE", "1");
+    SetEnvironmentVariableA("LEDSIGN_TRACE", "1");
 #else
-        setenv("LEDSIGN_TRACE", "1", 1);
+    setenv("LEDSIGN_TRACE", "1", 1);
 #endif
-        std::string why;
-        if (!relay.Start(why)) Warn("the trace lines are not shown here: " + why);
-    }
-    PluginLibrary library;
-    std::string error;
-    if (!library.Load(PluginToLoad(options.plugin), error)) {
-        std::fprintf(stderr, "ledctl: %s\n", LoadFailureText(options.plugin, error).c_str());
-        return kLoadFailure;
-    }
-    const PluginExports& plugin = library.Exports();
-    if (options.command == "info") return ShowInfo(plugin);
+    std::string why;
+    if (!relay.Start(why)) Warn("the trace lines are not shown here: " + why);
+}
 
-    LEDAtt attributes{};
-    plugin.GetLEDAtt(&attributes);
-    const SignModel* model = ModelOfPlugin(options.plugin);
-    const PortSettings settings = BuildSettings(options, attributes);
-    InitWithSettings(plugin, options, settings, attributes, model);
-    if (options.command == "write") WarnAboutText(text, attributes, model);
-
+// OpenLed, and when it fails why, with the exit code that names it; -1 when the port is open.
+int OpenPort(const PluginExports& plugin, const Options& options, const PortSettings& settings) {
     const int32_t opened = plugin.OpenLed();
     std::printf("OpenLed: %d (%s)\n", opened, OpenResultText(opened));
-    if (opened != 1) {
-        PortSettings tried = settings;
-        if (!options.lineOptions) std::strcpy(tried.portName, "COM1");
-        const OpenDiagnosis why = ExplainOpenFailure(tried, opened);
-        std::fprintf(stderr, "ledctl: %s\n", why.text.c_str());
-        return OpenFailureExit(why.reason);
-    }
+    if (opened == 1) return -1;
+    PortSettings tried = settings;
+    if (!options.lineOptions) std::strcpy(tried.portName, "COM1");
+    const OpenDiagnosis why = ExplainOpenFailure(tried, opened);
+    std::fprintf(stderr, "ledctl: %s\n", why.text.c_str());
+    return OpenFailureExit(why.reason);
+}
 
+// The calls, a second apart; true when every one succeeded.
+bool CallRepeatedly(const PluginExports& plugin, const Options& options, const std::string& text, long mode,
+                    const PortSettings& settings, TraceRelay& relay) {
     bool allDone = true;
     for (long call = 0; call < options.repeat; ++call) {
         if (call > 0) std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -253,9 +219,54 @@ int Run(const std::vector<std::string>& args) {
             std::fflush(stdout);
         }
     }
+    return allDone;
+}
+
+// Everything after loading: the settings, the open, the calls and the close.
+int DriveSign(const PluginExports& plugin, const Options& options, const std::string& text, long mode,
+              TraceRelay& relay) {
+    LEDAtt attributes{};
+    plugin.GetLEDAtt(&attributes);
+    const SignModel* model = ModelOfPlugin(options.plugin);
+    const PortSettings settings = BuildSettings(options, attributes);
+    InitWithSettings(plugin, options, settings, attributes, model);
+    if (options.command == "write") WarnAboutText(text, attributes, model);
+    const int openFailure = OpenPort(plugin, options, settings);
+    if (openFailure >= 0) return openFailure;
+    const bool allDone = CallRepeatedly(plugin, options, text, mode, settings, relay);
     plugin.CloseLed();
     std::printf("CloseLed: done\n");
     return allDone ? kSuccess : kSignFailure;
+}
+
+int Run(const std::vector<std::string>& args) {
+    Options options;
+    const int parsed = ParseOptions(args, options);
+    if (parsed >= 0) return parsed;
+    if (options.command == "ports") return ShowPorts(options.json, options.probe);
+
+    std::string text;
+    if (options.command == "write") {
+        const int bad = TextToWrite(options, text);
+        if (bad >= 0) return bad;
+    }
+    long mode = 0;
+    if (options.command == "mode") {
+        std::string number = options.argument;
+        if (!WholeNumber(0, 255)(number).empty()) return UsageError("mode needs a number 0..255");
+        mode = std::stol(number);
+    }
+
+    TraceRelay relay;  // outlives the library: the "Terminating" line is shown too
+    if (options.trace) StartTrace(relay);
+    PluginLibrary library;
+    std::string error;
+    if (!library.Load(PluginToLoad(options.plugin), error)) {
+        std::fprintf(stderr, "ledctl: %s\n", LoadFailureText(options.plugin, error).c_str());
+        return kLoadFailure;
+    }
+    if (options.command == "info") return ShowInfo(library.Exports());
+    return DriveSign(library.Exports(), options, text, mode, relay);
 }
 
 }  // namespace

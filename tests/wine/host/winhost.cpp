@@ -59,18 +59,6 @@ void Say(const char* format, ...) {
 
 std::string Hex(const char* bytes, size_t count) { return tools::HexBytes(std::string(bytes, count), ""); }
 
-bool ParseHex(const std::string& text, std::string& bytes) {
-    if (text.size() % 2 != 0) return false;
-    for (size_t i = 0; i < text.size(); i += 2) {
-        char* end = nullptr;
-        const std::string pair = text.substr(i, 2);
-        const long value = std::strtol(pair.c_str(), &end, 16);
-        if (*end != '\0') return false;
-        bytes += static_cast<char>(value);
-    }
-    return true;
-}
-
 bool ParseNumber(const char* text, long& value) {
     char* end = nullptr;
     value = std::strtol(text, &end, 10);
@@ -228,7 +216,7 @@ public:
         }
         if (step == "write-hex" && left >= 1) {
             std::string text;
-            if (!ParseHex(argv[i + 1], text)) return Bad(step);
+            if (!tools::ParseHexBytes(argv[i + 1], text)) return Bad(step);
             const LARGE_INTEGER start = Now();
             const int32_t result = exports_.Write2Led(text.c_str());
             Say("write %d ms=%ld", result, MillisecondsSince(start));

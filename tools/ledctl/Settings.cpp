@@ -18,7 +18,7 @@ namespace {
 const char* ParityAsRead(const std::string& word) {
     uint8_t code = kParityNone;
     if (!LookUpParityWord(word, &code)) return nullptr;
-    return code == kParityOdd ? "ODD" : code == kParityEven ? "EVEN" : "NONE";
+    return ParityWordOf(code);
 }
 
 // The settings as the line will run at them: the low byte of the data bits, the parity word as

@@ -1,40 +1,15 @@
 #include "driver/FrameTrace.h"
 
-#include <cstring>
-
-#include "driver/SignIdentity.h"
 #include "driver/TraceLine.h"
 #include "serial/SerialPort.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <stdlib.h>
-#include <time.h>
-#endif
-
 namespace ledsign {
-
-extern const SignIdentity kSignIdentity;
-
-bool frameTraceOn = false;
 
 namespace {
 
-uint64_t loadMs = 0;
-
-uint64_t NowMs() {
-#if defined(_WIN32)
-    return GetTickCount();
-#else
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
-#endif
-}
-
-TraceLine& Begin(TraceLine& line) {
-    return line.Text(kSignIdentity.moduleName).Text(" +").Number(static_cast<int64_t>(NowMs() - loadMs)).Text(" ms ");
+TraceLine& Begin(TraceLine& line, const FrameTrace& trace) {
+    const uint32_t sinceStart = PlatformNowMs() - trace.startMs;
+    return line.Text(trace.name).Text(" +").Number(sinceStart).Text(" ms ");
 }
 
 // "<operation>: <system text> (<number>)", or the operation alone when the system gave no number.
@@ -59,35 +34,20 @@ TraceLine& Settings(TraceLine& line, const LineSettings& settings) {
 
 }  // namespace
 
-void ReadFrameTraceSetting() {
-#if defined(_WIN32)
-    char value[4] = {};
-    const DWORD length = GetEnvironmentVariableA("LEDSIGN_TRACE", value, sizeof value);
-    frameTraceOn = length == 1 && value[0] == '1';
-#else
-    const char* value = getenv("LEDSIGN_TRACE");
-    frameTraceOn = value != nullptr && std::strcmp(value, "1") == 0;
-#endif
-    loadMs = NowMs();
+void TraceFrameWrite(const FrameTrace& trace, const uint8_t* bytes, uint32_t count, int32_t result) {
+    TraceLine line;
+    Begin(line, trace).Text("write ").Hex(bytes, count).Text(" = ").Number(result).SendTo(trace.sink);
 }
 
-void TraceFrameWrite(const uint8_t* bytes, uint32_t count, int32_t result) {
+void TraceFramePause(const FrameTrace& trace, uint32_t milliseconds) {
     TraceLine line;
-    Begin(line).Text("write ").Hex(bytes, count).Text(" = ").Number(result).Send();
+    Begin(line, trace).Text("pause ").Number(milliseconds).SendTo(trace.sink);
 }
 
-void TraceFramePause(uint32_t milliseconds) {
-    TraceLine line;
-    Begin(line).Text("pause ").Number(milliseconds).Send();
-}
+void DescribeFault(TraceLine& line, const LineFault& fault) { Cause(line, fault); }
 
-}  // namespace ledsign
-
-namespace ledsign {
-
-void TraceLineEvent(const LineEvent& event) {
-    TraceLine line;
-    Begin(line).Text(event.portName).Text(" ");
+void DescribeLineEvent(TraceLine& line, const LineEvent& event) {
+    line.Text(event.portName).Text(" ");
     switch (event.kind) {
         case LineEventKind::kOpenFailed: Cause(line.Text("open failed: "), event.fault); break;
         case LineEventKind::kLost: Cause(line.Text("lost: "), event.fault); break;
@@ -99,7 +59,13 @@ void TraceLineEvent(const LineEvent& event) {
         case LineEventKind::kReopenFailed: Cause(line.Text("reopen failed: "), event.fault); break;
         case LineEventKind::kBack: Settings(line.Text("back: reopened at "), event.settings); break;
     }
-    line.Send();
+}
+
+void TraceLineEvent(void* frameTrace, const LineEvent& event) {
+    const FrameTrace& trace = *static_cast<const FrameTrace*>(frameTrace);
+    TraceLine line;
+    DescribeLineEvent(Begin(line, trace), event);
+    line.SendTo(trace.sink);
 }
 
 }  // namespace ledsign

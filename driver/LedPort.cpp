@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "driver/Attributes.h"
 #include "driver/SignIdentity.h"
 
 namespace ledsign {
@@ -15,8 +16,6 @@ std::string_view FieldText(const char* field, size_t fieldSize) {
     const void* nul = std::memchr(field, '\0', fieldSize);
     return std::string_view(field, nul != nullptr ? static_cast<const char*>(nul) - field : fieldSize);
 }
-
-void CopyText(char* destination, const char* text) { std::memcpy(destination, text, std::strlen(text) + 1); }
 
 }  // namespace
 
@@ -39,29 +38,17 @@ void LedPort::CloseLed() {
 }
 
 int32_t LedPort::WriteText(const char* text) {
-    if (text == nullptr || !RecoverLine()) return -1;
-    PortLine line{*this};
-    return SignWriteText(line, text);
+    if (text == nullptr) return -1;
+    return SendToSign(*this, PluginTrace(), [text](PortLine& line) { return SignWriteText(line, text); });
 }
 
-int32_t LedPort::Clear() {
-    if (!RecoverLine()) return -1;
-    PortLine line{*this};
-    return SignClear(line);
-}
+int32_t LedPort::Clear() { return SendToSign(*this, PluginTrace(), &SignClear); }
 
 void LedPort::SetShowMode(uint8_t) {}
 
 int32_t LedPort::GetAttributes(LEDAtt* attributes) const {
     if (attributes == nullptr) return -1;
-    const SignIdentity& sign = kSignIdentity;
-    attributes->rowChars = sign.rowChars;
-    attributes->rowWideChars = sign.rowWideChars;
-    attributes->dots = sign.dots;
-    attributes->twoRows = sign.twoRows;
-    CopyText(attributes->commText, sign.commText);
-    CopyText(attributes->vendor, sign.vendor);
-    CopyText(attributes->vendorCopy, sign.vendor);
+    FillAttributes(kSignIdentity, *attributes);
     return 1;
 }
 

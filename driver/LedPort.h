@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "driver/FrameTrace.h"
+#include "driver/PortLine.h"
 #include "include/ledsign.h"
 #include "serial/SerialPort.h"
 
@@ -29,21 +29,6 @@ public:
     float GetVersion() const { return 3.0f; }
 };
 
-// The line the encoders write through: the driver's serial port and a real pause, each traced
-// when the frame trace is on.
-struct PortLine {
-    SerialPort& port;
-    int32_t Write(const uint8_t* bytes, uint32_t count) {
-        const int32_t result = port.Write(bytes, count);
-        if (frameTraceOn) TraceFrameWrite(bytes, count, result);
-        return result;
-    }
-    void Pause(uint32_t milliseconds) {
-        if (frameTraceOn) TraceFramePause(milliseconds);
-        SleepMilliseconds(milliseconds);
-    }
-};
-
 // Supplied by each deliverable's sign source.
 extern const SignIdentity kSignIdentity;
 int32_t SignWriteText(PortLine& line, const char* text);
@@ -51,5 +36,8 @@ int32_t SignClear(PortLine& line);
 
 // The library's one driver object.
 LedPort& TheLedPort();
+
+// The plug-in's frame trace: null unless LEDSIGN_TRACE was 1 at load.
+const FrameTrace* PluginTrace();
 
 }  // namespace ledsign

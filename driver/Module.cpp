@@ -7,6 +7,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <stdlib.h>
 #endif
 
 namespace ledsign {
@@ -16,10 +18,27 @@ namespace {
 // Static objects of one source are built in order and destroyed in reverse: this one first.
 LedPort driverObject;
 
-// Reads LEDSIGN_TRACE; with the trace on, the line's failures and recoveries are traced too.
+FrameTrace pluginTrace{"", 0, TraceSink{&TraceLine::WriteToChannel, nullptr}};
+bool traceOn = false;
+
+bool TraceAsked() {
+#if defined(_WIN32)
+    char value[4] = {};
+    const DWORD length = GetEnvironmentVariableA("LEDSIGN_TRACE", value, sizeof value);
+    return length == 1 && value[0] == '1';
+#else
+    const char* value = getenv("LEDSIGN_TRACE");
+    return value != nullptr && value[0] == '1' && value[1] == '\0';
+#endif
+}
+
+// Reads LEDSIGN_TRACE once, at load; with the trace on, the line's failures and recoveries are
+// traced too. Its clock starts here.
 void ReadTraceSetting() {
-    ReadFrameTraceSetting();
-    if (frameTraceOn) driverObject.SetLineEventHook(&TraceLineEvent);
+    traceOn = TraceAsked();
+    pluginTrace.name = kSignIdentity.moduleName;
+    pluginTrace.startMs = PlatformNowMs();
+    if (traceOn) driverObject.SetLineEventHook(&TraceLineEvent, &pluginTrace);
 }
 
 // "<module> <event>!\n"
@@ -43,6 +62,8 @@ ModuleLifetime moduleLifetime;
 }  // namespace
 
 LedPort& TheLedPort() { return driverObject; }
+
+const FrameTrace* PluginTrace() { return traceOn ? &pluginTrace : nullptr; }
 
 }  // namespace ledsign
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "driver/FrameTrace.h"
 #include "serial/HostServices.h"
 
 namespace ledsign {
@@ -48,15 +49,27 @@ public:
         }
         return *this;
     }
-    void Send() {
+    // The text so far, NUL-terminated, ending in "..." when some was dropped.
+    const char* Finished() {
         if (cut_) {
             std::memcpy(buffer_ + used_, "...", 3);
             used_ += 3;
+            cut_ = false;
         }
+        buffer_[used_] = '\0';
+        return buffer_;
+    }
+    // The line with its line break, to the sink.
+    void SendTo(const TraceSink& sink) {
+        Finished();
         buffer_[used_++] = '\n';
         buffer_[used_] = '\0';
-        WriteTraceText(buffer_, used_);
+        sink.write(sink.context, buffer_, used_);
     }
+    // The line to the trace channel.
+    void Send() { SendTo(TraceSink{&WriteToChannel, nullptr}); }
+
+    static void WriteToChannel(void*, const char* text, size_t length) { WriteTraceText(text, length); }
 
 private:
     static constexpr size_t kRoom = 1000;  // "..." and "\n\0" fit after it

@@ -160,7 +160,9 @@ int32_t OpenFailed(PlatformPort& port, int32_t result, const char* operation, in
 }  // namespace
 
 int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSettings& settings) {
-    char path[64];
+    // Room for any path the system takes: the library opens a port by its full stable name
+    // (/dev/serial/by-id/...), not only by the plug-ins' short ones.
+    char path[PATH_MAX];
     if (!ResolveDevicePath(portName, path, sizeof path)) return OpenFailed(port, -1, "no usable port name", 0);
     const int fd = AboveStandardStreams(open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd < 0) return OpenFailed(port, -1, "open", errno);

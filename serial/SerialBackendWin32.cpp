@@ -29,11 +29,14 @@ constexpr DWORD kEndedMonitorWaitMs = 1000;
 constexpr char kDeviceNamespace[] = "\\\\.\\";
 constexpr size_t kDeviceNamespaceLength = sizeof kDeviceNamespace - 1;
 
+// The longest device path CreateFileA takes.
+constexpr size_t kDevicePathSize = MAX_PATH;
+
 // The name CreateFileA is given: a name without a backslash goes through the device namespace
 // (\\.\COM12), the only form that reaches COM10 and above; one with a backslash stands as it is.
-bool DevicePath(const char* portName, char (&path)[kDeviceNamespaceLength + kPortNameField]) {
+bool DevicePath(const char* portName, char (&path)[kDevicePathSize]) {
     const size_t length = std::strlen(portName);
-    if (length == 0 || length >= kPortNameField) return false;
+    if (length == 0 || length + kDeviceNamespaceLength >= kDevicePathSize) return false;
     const bool hasBackslash = std::strchr(portName, '\\') != nullptr;
     const size_t prefix = hasBackslash ? 0 : kDeviceNamespaceLength;
     std::memcpy(path, kDeviceNamespace, prefix);
@@ -148,7 +151,7 @@ DCB BuildDcb(const DCB& current, const LineSettings& settings) {
 }
 
 int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSettings& settings) {
-    char devicePath[kDeviceNamespaceLength + kPortNameField];
+    char devicePath[kDevicePathSize];
     if (!DevicePath(portName, devicePath)) {
         port.commHandle = INVALID_HANDLE_VALUE;
         port.fault = LineFault{"no usable port name", 0, false, false};

@@ -9,15 +9,18 @@ namespace ledsign {
 uint32_t WriteDeadlineMs(uint32_t count, int32_t baudRate) {
     constexpr uint64_t kBitsPerByte = 12;
     constexpr uint64_t kSlowestBaud = 50;
-    constexpr uint64_t kGraceMs = 2000;
     const uint64_t baud =
         baudRate < static_cast<int32_t>(kSlowestBaud) ? kSlowestBaud : static_cast<uint64_t>(baudRate);
     const uint64_t lineMs = (uint64_t{count} * kBitsPerByte * 1000 + baud - 1) / baud;
-    return static_cast<uint32_t>(2 * lineMs + kGraceMs);
+    return static_cast<uint32_t>(2 * lineMs + kWriteGraceMs);
 }
 
-SerialPort::SerialPort()
-    : portName_{},
+SerialPort::SerialPort() : SerialPort(portNameField_, kPortNameField) {}
+
+SerialPort::SerialPort(char* nameStorage, uint32_t nameCapacity)
+    : portNameField_{},
+      portName_(nameStorage),
+      portNameCapacity_(nameCapacity),
       portNameRefused_(false),
       settings_{},
       openFlag_(0),
@@ -33,7 +36,9 @@ SerialPort::SerialPort()
       stalledWrites_(0),
       reopenTried_(false),
       lastReopenMs_(0),
-      lineEventHook_(nullptr) {
+      lineEventHook_(nullptr),
+      lineEventContext_(nullptr) {
+    std::memset(portName_, 0, portNameCapacity_);
 #if !defined(_WIN32)
     port_.fd = kNoDescriptor;
 #endif
@@ -43,9 +48,9 @@ SerialPort::~SerialPort() { Close(); }
 
 void SerialPort::Configure(std::string_view portName, int32_t baudRate, int32_t dataBits, int32_t stopBits,
                            std::string_view parityWord) {
-    std::memset(portName_, 0, sizeof portName_);
+    std::memset(portName_, 0, portNameCapacity_);
     // A cut name could name a different port, so a name that does not fit is refused whole.
-    portNameRefused_ = portName.size() >= kPortNameField;
+    portNameRefused_ = portName.size() >= portNameCapacity_;
     if (!portNameRefused_) std::memcpy(portName_, portName.data(), portName.size());
     settings_.baudRate = baudRate;
     settings_.dataBits = dataBits;
@@ -121,7 +126,9 @@ bool SerialPort::Reopen() {
 }
 
 void SerialPort::Report(LineEventKind kind) const {
-    if (lineEventHook_ != nullptr) lineEventHook_(LineEvent{kind, OpenName(), port_.fault, settings_});
+    if (lineEventHook_ != nullptr) {
+        lineEventHook_(lineEventContext_, LineEvent{kind, OpenName(), port_.fault, settings_});
+    }
 }
 
 uint8_t* SerialPort::Read(int32_t* length) {

@@ -8,64 +8,16 @@
 #include <cstdint>
 #include <string_view>
 
+#include "serial/LineSettings.h"
 #include "serial/PlatformPort.h"
 
 namespace ledsign {
-
-// Parity codes as the line takes them (the Win32 NOPARITY/ODDPARITY/EVENPARITY values).
-enum ParityCode : uint8_t { kParityNone = 0, kParityOdd = 1, kParityEven = 2 };
-
-// Looks a parity word up by exact, case-sensitive comparison: true, with its code, for the words
-// the line takes; false for any other, which the line reads as none. Only the none-words are
-// taken in mixed case: "Even" and "Odd" are not in the table.
-inline bool LookUpParityWord(std::string_view word, uint8_t* code) {
-    struct Entry {
-        std::string_view word;
-        uint8_t code;
-    };
-    static constexpr Entry kTable[] = {
-        {"NONE", kParityNone}, {"none", kParityNone}, {"None", kParityNone}, {"EVEN", kParityEven},
-        {"even", kParityEven}, {"ODD", kParityOdd},   {"odd", kParityOdd},
-    };
-    for (const Entry& entry : kTable) {
-        if (entry.word == word) {
-            *code = entry.code;
-            return true;
-        }
-    }
-    return false;
-}
-
-// The word a parity code is written as in line-settings text ("2400,8,NONE,1").
-inline const char* ParityWordOf(uint8_t code) {
-    return code == kParityOdd ? "ODD" : code == kParityEven ? "EVEN" : "NONE";
-}
-
-// Maps a parity word to its code; unknown words mean none.
-inline uint8_t ParityFromWord(std::string_view word) {
-    uint8_t code = kParityNone;
-    LookUpParityWord(word, &code);
-    return code;
-}
-
-struct LineSettings {
-    int32_t baudRate;
-    int32_t dataBits;  // only the low byte reaches the line
-    int32_t stopBits;  // 2 means two stop bits, anything else one
-    uint8_t parity;    // a ParityCode
-};
 
 constexpr uint32_t kPortNameField = 10;  // 9 characters and a NUL
 constexpr uint32_t kReadBufferSize = 100;
 constexpr int32_t kAutomaticReadLength = 50;             // asked for when nothing is waiting
 constexpr uint32_t kMonitorDefaultInterval = 100;        // milliseconds
 constexpr uint32_t kMonitorFailedExitCode = 0xFFFFFFFF;  // the thread could not create its event
-
-// How long a write may take before it is abandoned: twice the time its bytes take on the line
-// (12 bits a byte, for start, parity and stop bits with room to spare) plus 2 seconds. A healthy
-// line never comes near it; a stalled one (flow control held, a wedged adapter, a far side that
-// stopped reading) gives the caller -1 instead of a hang. Speeds below 50 baud count as 50.
-uint32_t WriteDeadlineMs(uint32_t count, int32_t baudRate);
 
 // A line that keeps running into its deadline on one handle is closed and opened again: a wedged
 // adapter or network serial driver often recovers only that way.
@@ -90,17 +42,23 @@ struct LineEvent {
     const LineSettings& settings;  // the settings in force
 };
 
-using LineEventHook = void (*)(const LineEvent& event);
+// Called with the context it was set with.
+using LineEventHook = void (*)(void* context, const LineEvent& event);
 
 class SerialPort {
 public:
+    // The port's name is kept in the object's own 10-byte field: 9 characters at most, as the
+    // plug-ins' hosts give it.
     SerialPort();
+    // The port's name is kept in the caller's storage of `nameCapacity` bytes (the name and its
+    // NUL), which must outlive the object: the library sizes it for the name it opens.
+    SerialPort(char* nameStorage, uint32_t nameCapacity);
     ~SerialPort();
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
     // Stores the settings for the next Open; touches neither the port nor the open state.
-    // A name that does not fit the 10-byte field is refused (never cut): Open then returns -1.
+    // A name that does not fit the name's storage is refused (never cut): Open then returns -1.
     void Configure(std::string_view portName, int32_t baudRate, int32_t dataBits, int32_t stopBits,
                    std::string_view parityWord);
 
@@ -126,7 +84,10 @@ public:
     // True while the port counts as open but its device was lost and not yet opened again.
     bool LineLost() const { return lineLost_; }
     // Told of failed opens, losses, stalls and reopens; null for none.
-    void SetLineEventHook(LineEventHook hook) { lineEventHook_ = hook; }
+    void SetLineEventHook(LineEventHook hook, void* context) {
+        lineEventHook_ = hook;
+        lineEventContext_ = context;
+    }
 
     // Reads without waiting: the fixed read length if above 0, else the bytes waiting, else
     // 50, bounded to the 100-byte buffer. Stores that length through `length` (when not null),
@@ -173,7 +134,9 @@ private:
     bool Reopen();
     void Report(LineEventKind kind) const;
 
-    char portName_[kPortNameField];
+    char portNameField_[kPortNameField];
+    char* portName_;  // portNameField_ or the caller's storage
+    uint32_t portNameCapacity_;
     bool portNameRefused_;
     LineSettings settings_;
     int32_t openFlag_;
@@ -190,6 +153,7 @@ private:
     bool reopenTried_;        // since the line was lost
     uint32_t lastReopenMs_;
     LineEventHook lineEventHook_;
+    void* lineEventContext_;
 };
 
 // Blocks the calling thread for the given milliseconds (the pauses between sign frames).

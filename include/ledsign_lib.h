@@ -79,8 +79,7 @@ LEDSIGN_LIB_API int LEDSIGN_CALL ledsign_model_attributes(const char *model, LED
 typedef void(LEDSIGN_CALL *ledsign_trace_callback)(void *context, const char *line);
 
 /* Sets the sign's trace callback (NULL: none, and nothing is formatted). 1, or -3 for a null sign. */
-LEDSIGN_LIB_API int LEDSIGN_CALL ledsign_set_trace(ledsign_sign *sign, ledsign_trace_callback callback,
-                                                   void *context);
+LEDSIGN_LIB_API int LEDSIGN_CALL ledsign_set_trace(ledsign_sign *sign, ledsign_trace_callback callback, void *context);
 
 #ifdef __cplusplus
 }

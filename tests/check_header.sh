@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# The host-facing header compiles, with its layout checks, at every language level a host may use:
-# C89 and C99 with -pedantic, C11, C++98 and C++17; and a layout that is wrong fails to compile.
+# The host-facing headers (the plug-ins' ledsign.h and the library's ledsign_lib.h, which includes it)
+# compile, with their layout checks, at every language level a host may use: C89 and C99 with
+# -pedantic, C11, C++98 and C++17; and a layout that is wrong fails to compile.
 set -u
 root=${1:?usage: check_header.sh SOURCE_DIR}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-printf '#include "include/ledsign.h"\nint main(void) { return sizeof(PortSettings) == 42 ? 0 : 1; }\n' >"$work/host.c"
+printf '#include "include/ledsign_lib.h"\nint main(void) { return sizeof(PortSettings) == 42 && ledsign_model_count() > 0 ? 0 : 1; }\n' >"$work/host.c"
 cp "$work/host.c" "$work/host.cpp"
 failures=0
 for level in c89 c99 c11; do

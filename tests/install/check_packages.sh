@@ -55,6 +55,7 @@ done <"$models"
 
 # Each folder's ledctl.exe drives its own DLL on COM14 (x86) or COM15 (x64) of the 64-bit prefix,
 # a link to the pty of a virtual sign that reports the rows it decodes.
+. "$(dirname "$0")/../wine/wine-loader.sh"
 if ! command -v wine >/dev/null; then
   [ "${CI:-}" = true ] && fail "wine is not installed, so the zip's ledctl.exe cannot be run"
   echo "SKIP: wine is not installed; the zip's ledctl.exe is not run"
@@ -64,13 +65,20 @@ else
   read -r sign dll <"$models"
   port=14
   for arch in x86 x64; do
+    [ $arch = x86 ] && windows_arch=win32 || windows_arch=win64
+    if ! wine_loader $windows_arch; then
+      [ -n "$wine_machine_limit" ] || fail "$wine_unavailable"
+      echo "SKIP: $wine_unavailable; the zip's $arch/ledctl.exe is not run"
+      port=$((port + 1))
+      continue
+    fi
     link=$prefix/dosdevices/com$port
     rm -f "$link"
     "$build/tools/signemu" --model "$sign" --link "$link" --json --no-picture --idle-exit 700 >"$work/sign-$arch.json" 2>/dev/null &
     signemu_pid=$!
     for _ in $(seq 50); do [ -L "$link" ] && break; sleep 0.1; done
     WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-      wine "$work/zip/$arch/ledctl.exe" "$work/zip/$arch/$dll" write "AB" --port COM$port >"$work/ledctl-$arch.txt" 2>&1 ||
+      "$wine" "$work/zip/$arch/ledctl.exe" "$work/zip/$arch/$dll" write "AB" --port COM$port >"$work/ledctl-$arch.txt" 2>&1 ||
       fail "$arch/ledctl.exe: $(tr '\n' ' ' <"$work/ledctl-$arch.txt")"
     wait $signemu_pid
     signemu_pid=

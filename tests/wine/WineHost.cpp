@@ -17,7 +17,39 @@
 
 namespace ledsign::test {
 
+namespace {
+bool SixtyFourBit() {
+    const char* arch = getenv("LEDSIGN_WINE_ARCH");
+    return arch != nullptr && std::string(arch) == "x64";
+}
+
+// Debian's `wine` script always starts the 32-bit loader once wine32 is installed: 64-bit
+// programs are started through the 64-bit loader itself (tests/wine/wine-loader.sh does the same).
+constexpr char kWine64Loader[] = "/usr/lib/wine/wine64";
+constexpr char kWine32Loader[] = "/usr/lib/wine/wine";
+
+// False on a kernel that runs no 32-bit programs (exec gives "Exec format error").
+bool Runs32BitPrograms() {
+    static const bool runs = [] {
+        if (access(kWine32Loader, X_OK) != 0) return true;  // a Wine without it answers for itself
+        const pid_t child = fork();
+        if (child == 0) {
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 1);
+            dup2(null, 2);
+            execl(kWine32Loader, kWine32Loader, "--version", static_cast<char*>(nullptr));
+            _exit(errno == ENOEXEC ? 126 : 127);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        return !(WIFEXITED(status) && WEXITSTATUS(status) == 126);
+    }();
+    return runs;
+}
+}  // namespace
+
 std::string WineSetup::WinePath() {
+    if (SixtyFourBit() && access(kWine64Loader, X_OK) == 0) return kWine64Loader;
     const char* path = getenv("PATH");
     const std::string directories = path != nullptr ? path : "/usr/bin:/bin";
     size_t start = 0;
@@ -33,14 +65,9 @@ std::string WineSetup::WinePath() {
 
 bool WineSetup::WineInstalled() { return !WinePath().empty(); }
 
-bool WineSetup::MustRun() { return UnderCi(); }
+bool WineSetup::MachineRunsBuild() { return SixtyFourBit() || Runs32BitPrograms(); }
 
-namespace {
-bool SixtyFourBit() {
-    const char* arch = getenv("LEDSIGN_WINE_ARCH");
-    return arch != nullptr && std::string(arch) == "x64";
-}
-}  // namespace
+bool WineSetup::MustRun() { return UnderCi(); }
 
 std::string WineSetup::WindowsBuildDir() { return SixtyFourBit() ? LEDSIGN_WINDOWS64_BUILD_DIR : LEDSIGN_WINDOWS_BUILD_DIR; }
 std::string WineSetup::Prefix() { return SixtyFourBit() ? LEDSIGN_WINE64_PREFIX : LEDSIGN_WINE_PREFIX; }
@@ -116,11 +143,12 @@ void WineHost::Start(std::vector<std::string> args, const std::vector<std::strin
     // The environment is made before the fork: the child of a threaded process only execs.
     std::vector<std::string> environment = {"WINEPREFIX=" + WineSetup::Prefix(), "WINEDEBUG=-all,+debugstr",
                                             "WINEDLLOVERRIDES=mscoree,mshtml="};
+    if (SixtyFourBit()) environment.push_back(std::string("WINELOADER=") + WineSetup::WinePath());
     environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
     for (char** variable = environ; *variable != nullptr; ++variable) {
         const std::string entry = *variable;
         const std::string name = entry.substr(0, entry.find('='));
-        if (name != "WINEPREFIX" && name != "WINEDEBUG" && name != "WINEDLLOVERRIDES" && name != "DISPLAY" &&
+        if (name != "WINEPREFIX" && name != "WINEDEBUG" && name != "WINEDLLOVERRIDES" && name != "WINELOADER" && name != "DISPLAY" &&
             name != "WAYLAND_DISPLAY") {
             environment.push_back(entry);
         }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Pty.h"
+#include "SkipOrFail.h"
 
 namespace ledsign::test {
 
@@ -25,6 +26,9 @@ struct Line {
 struct WineSetup {
     static std::string WinePath();  // empty without Wine
     static bool WineInstalled();
+    // False where no package can help: a kernel that runs no 32-bit programs cannot run the
+    // 32-bit build under Wine.
+    static bool MachineRunsBuild();
     static bool MustRun();  // CI=true
     static std::string WindowsBuildDir();
     static std::string Prefix();
@@ -54,6 +58,18 @@ private:
     int number_ = 0;
     int lock_ = -1;
 };
+
+// Ends the test unless Wine can run the build here: a skip on a machine that cannot (whatever
+// CI says), else a skip or, under CI, a failure when Wine is missing.
+#define LEDSIGN_REQUIRE_WINE(what)                                                                          \
+    do {                                                                                                    \
+        if (!::ledsign::test::WineSetup::MachineRunsBuild()) {                                              \
+            GTEST_SKIP() << "this machine's kernel runs no 32-bit programs: " what " not run under Wine";  \
+        }                                                                                                   \
+        if (!::ledsign::test::WineSetup::WineInstalled()) {                                                 \
+            LEDSIGN_SKIP_OR_FAIL("wine is not installed: " what " not run (install wine and wine32)");     \
+        }                                                                                                   \
+    } while (false)
 
 class WineHost {
 public:

@@ -78,9 +78,7 @@ std::vector<std::string> LoadAndUnloadTraces(const WineSign& c) {
 class WineDll : public ::testing::TestWithParam<WineSign> {
 protected:
     void SetUp() override {
-        if (!WineSetup::WineInstalled()) {
-            LEDSIGN_SKIP_OR_FAIL("wine is not installed: the Windows DLLs are not run (install wine and wine32)");
-        }
+        LEDSIGN_REQUIRE_WINE("the Windows DLLs");
         ASSERT_EQ(access(WineSetup::HostExe().c_str(), R_OK), 0)
             << "no " << WineSetup::HostExe() << ": build the windows preset first";
         const std::string dll = WineSetup::WindowsBuildDir() + "/" + GetParam().dll;
@@ -379,9 +377,7 @@ private:
 // nowhere). It says why an open failed. Probing opens COM1 too, which Wine maps to the machine's
 // console: COM1 is leased to a pty first, so the test holds the COM1 lock.
 TEST(WineTools, LedctlListsWithoutOpeningProbesCom1AndCom12OnRequestAndExplainsAFailedOpen) {
-    if (!WineSetup::WineInstalled()) {
-        LEDSIGN_SKIP_OR_FAIL("wine is not installed: the Windows tools are not run (install wine and wine32)");
-    }
+    LEDSIGN_REQUIRE_WINE("the Windows tools");
     const SignCase& c = kSignCases[0];
     Pty consoleStandIn;
     Pty pty;
@@ -424,9 +420,7 @@ TEST(WineTools, LedctlListsWithoutOpeningProbesCom1AndCom12OnRequestAndExplainsA
 // ledctl.exe --trace shows the DLL's trace itself, read from the debug output as it comes: no
 // debug-output viewer is needed.
 TEST(WineTools, LedctlTraceShowsTheDllsTraceLines) {
-    if (!WineSetup::WineInstalled()) {
-        LEDSIGN_SKIP_OR_FAIL("wine is not installed: the Windows tools are not run (install wine and wine32)");
-    }
+    LEDSIGN_REQUIRE_WINE("the Windows tools");
     const SignCase& c = kSignCases[0];
     Pty pty;
     pty.HoldSlave();
@@ -444,6 +438,27 @@ TEST(WineTools, LedctlTraceShowsTheDllsTraceLines) {
     }
     EXPECT_EQ(written, c.twoRowBytes);
     EXPECT_EQ(Hex(pty.WaitForBytes(Bytes(c.twoRowBytes).size())), c.twoRowBytes);
+}
+
+// ledsign.dll, as a Windows host links it, drives two signs on two COM ports at once.
+TEST(WineLibrary, DrivesTwoSignsOnTwoComPorts) {
+    LEDSIGN_REQUIRE_WINE("the Windows library");
+    Pty first;
+    Pty second;
+    first.HoldSlave();
+    second.HoldSlave();
+    ComPort firstPort(first);
+    ComPort secondPort(second);
+    ASSERT_TRUE(firstPort.Mapped() && secondPort.Mapped());
+    WineHost host(WineHost::Program{"tests/wine/host/libhost.exe", {"brava", firstPort.Name(), "elvane", secondPort.Name()}});
+    EXPECT_EQ(host.Finish(), 0);
+    const std::vector<std::string> expected = {"open1 = 1 ", "open2 = 1 ", "write1 = 1", "write2 = 1",
+                                               "utf8 = -3 character U+1F600 at byte 0 has no GBK code", "clear1 = 1", "clear2 = 1"};
+    EXPECT_EQ(host.Output(), expected);
+    const std::string brava = "05 01 03 01 00 58 20 02 41 42 05 01 03 02 00 58 20 01 44 2A 30 31 44 0D";
+    const std::string elvane = "1B 01 04 D6 D0 CE C4 0D 1B 01 05 4F 4B 0D 1B 01 04 0D 1B 01 05 0D";
+    EXPECT_EQ(Hex(first.WaitForBytes(Bytes(brava.c_str()).size())), brava);
+    EXPECT_EQ(Hex(second.WaitForBytes(Bytes(elvane.c_str()).size())), elvane);
 }
 
 INSTANTIATE_TEST_SUITE_P(Dlls, WineDll, ::testing::ValuesIn(kSignCases), SignCaseName<::testing::TestParamInfo<SignCase>>);

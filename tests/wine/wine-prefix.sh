@@ -14,15 +14,17 @@ export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 
-missing=
-command -v wine >/dev/null && command -v wineserver >/dev/null && command -v wineboot >/dev/null || missing="wine and wine32"
-[ "$arch" = win64 ] && [ ! -x /usr/lib/wine/wine64 ] && ! command -v wine64 >/dev/null && missing="${missing:-wine64}"
-if [ -n "$missing" ]; then
+. "$(dirname "$0")/wine-loader.sh"
+if ! wine_loader "$arch"; then
+  if [ -n "$wine_machine_limit" ]; then
+    echo "SKIPPED: $wine_unavailable"
+    exit 77
+  fi
   if [ "${CI:-}" = true ]; then
-    echo "FAIL: $missing not installed, so the Windows DLLs cannot be run (scripts/install-deps.sh installs it)"
+    echo "FAIL: $wine_unavailable, so the Windows DLLs cannot be run (scripts/install-deps.sh installs it)"
     exit 1
   fi
-  echo "SKIPPED: $missing not installed; the $arch DLLs are not run under Wine"
+  echo "SKIPPED: $wine_unavailable; the $arch DLLs are not run under Wine"
   exit 77
 fi
 
@@ -37,11 +39,11 @@ case $action in
     : >"$log"
     wineserver -p </dev/null >>"$log" 2>&1 || { echo "FAIL: wineserver did not start"; cat "$log"; exit 1; }
     start=$(date +%s)
-    if ! wineboot -i </dev/null >>"$log" 2>&1; then
+    if ! "$wine" wineboot.exe -i </dev/null >>"$log" 2>&1; then
       echo "FAIL: wineboot -i failed"; cat "$log"; exit 1
     fi
     [ -f "$prefix/drive_c/windows/system32/kernel32.dll" ] || { echo "FAIL: wineboot made no prefix"; cat "$log"; exit 1; }
-    echo "Wine prefix $prefix ready in $(($(date +%s) - start)) s ($(wine --version))"
+    echo "Wine prefix $prefix ready in $(($(date +%s) - start)) s ($("$wine" --version))"
     ;;
   cleanup)
     [ -d "$prefix" ] && { wineserver -k; wineserver -w; } </dev/null >/dev/null 2>&1

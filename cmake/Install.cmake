@@ -1,6 +1,6 @@
 # What `cmake --install` puts where. Linux: the plug-ins in a folder of their own (hosts load them
-# by path, nothing links against them), the tools in bin/, the header, pkg-config and CMake package
-# files, and the docs. Windows: the DLLs with their module-definition files and import libraries,
+# by path, nothing links against them), the library in lib/, the tools in bin/, the headers,
+# pkg-config and CMake package files, and the docs. Windows: the DLLs with their module-definition files and import libraries,
 # and ledctl.exe, in the architecture's folder (x86/), beside the header and the docs.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -28,7 +28,16 @@ if(WIN32)
 else()
   install(TARGETS ledctl signemu RUNTIME DESTINATION ${LEDSIGN_INSTALL_TOOL_DIR})
 endif()
-install(FILES include/ledsign.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# The library for hosts of many signs: linked by name (libledsign.so.1 with its SONAME; ledsign.dll
+# with ledsign.dll.a and ledsign.def beside it), and exported as the CMake target ledsign::library.
+install(TARGETS ledsign EXPORT ledsignTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        RUNTIME DESTINATION ${LEDSIGN_INSTALL_PLUGIN_DIR}
+        ARCHIVE DESTINATION ${LEDSIGN_INSTALL_PLUGIN_DIR})
+if(WIN32)
+  install(FILES library/ledsign.def DESTINATION ${LEDSIGN_INSTALL_PLUGIN_DIR})
+endif()
+install(FILES include/ledsign.h include/ledsign_lib.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES README.md docs/host-integration.md docs/protocol.md DESTINATION ${LEDSIGN_INSTALL_DOC_DIR})
 
 if(NOT WIN32)
@@ -46,4 +55,5 @@ if(NOT WIN32)
                                    ARCH_INDEPENDENT)
   install(FILES ${PROJECT_BINARY_DIR}/ledsignConfig.cmake ${PROJECT_BINARY_DIR}/ledsignConfigVersion.cmake
           DESTINATION ${LEDSIGN_PACKAGE_DIR})
+  install(EXPORT ledsignTargets NAMESPACE ledsign:: DESTINATION ${LEDSIGN_PACKAGE_DIR})
 endif()

@@ -4,7 +4,7 @@
 # The package version is the project's; each DLL keeps its own file version in its resource.
 # What the packages hold, as one target: scripts/package.sh builds it, not the tests or benchmarks.
 add_custom_target(packaged_files)
-add_dependencies(packaged_files ${LEDSIGN_SIGNS} ledctl)
+add_dependencies(packaged_files ${LEDSIGN_SIGNS} ledsign ledctl)
 if(TARGET signemu AND NOT WIN32)
   add_dependencies(packaged_files signemu)
 endif()

@@ -31,7 +31,7 @@ for dependency in unifont libpng16-16 libfreetype6; do
   dpkg-deb -f "$deb" Depends | grep -qw "$dependency" || fail "the .deb does not depend on $dependency"
 done
 dpkg-deb -f "$deb" Recommends | grep -qw xfonts-wqy || fail "the .deb does not recommend xfonts-wqy"
-listing=$(dpkg-deb -c "$deb" | awk '{print $NF}')
+listing=$(dpkg-deb -c "$deb" | awk '{print $6}')  # the path, also of a link ("PATH -> TARGET")
 for file in $(linux_tree_files "$models"); do
   grep -qx "./usr/$file" <<<"$listing" || fail ".deb: no /usr/$file"
 done

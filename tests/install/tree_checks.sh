@@ -3,8 +3,10 @@
 # The files of a Linux tree, relative to its top (the prefix), one a line.
 linux_tree_files() {
   local models=$1 sign
-  printf '%s\n' bin/ledctl bin/signemu include/ledsign.h lib/pkgconfig/ledsign.pc \
+  printf '%s\n' bin/ledctl bin/signemu include/ledsign.h include/ledsign_lib.h lib/pkgconfig/ledsign.pc \
+    lib/libledsign.so lib/libledsign.so.1 lib/libledsign.so.1.0.0 \
     lib/cmake/ledsign/ledsignConfig.cmake lib/cmake/ledsign/ledsignConfigVersion.cmake \
+    lib/cmake/ledsign/ledsignTargets.cmake \
     share/doc/ledsign/host-integration.md share/doc/ledsign/protocol.md share/doc/ledsign/README.md
   while read -r sign _; do echo "lib/ledsign/lib$sign.so"; done <"$models"
 }
@@ -13,9 +15,9 @@ linux_tree_files() {
 windows_tree_files() {
   local models=$1 arch dll
   shift
-  printf '%s\n' README.txt include/ledsign.h docs/host-integration.md docs/protocol.md docs/README.md
+  printf '%s\n' README.txt include/ledsign.h include/ledsign_lib.h docs/host-integration.md docs/protocol.md docs/README.md
   for arch in "$@"; do
-    echo "$arch/ledctl.exe"
+    printf '%s\n' "$arch/ledctl.exe" "$arch/ledsign.dll" "$arch/ledsign.dll.a" "$arch/ledsign.def"
     while read -r _ dll; do printf '%s\n' "$arch/$dll" "$arch/${dll%.DLL}.def" "$arch/${dll%.DLL}.dll.a"; done <"$models"
   done
 }
@@ -43,20 +45,32 @@ use_like_a_host() {
     fail "the C99 host does not build against the installed header"
   fi
 
+  # A host of the library: two signs of two models, each given its own UTF-8 text.
+  local lines
+  if cc -std=c99 -pedantic -Wall -Werror $(pkg-config --cflags ledsign) -o "$work/library-host" "$here/library_host.c" \
+       $(pkg-config --libs ledsign) -Wl,-rpath,"$top/lib"; then
+    lines=$("$work/library-host" 2>&1) || fail "the library host failed: $lines"
+    [ "$lines" = "$(printf '1B0104BBB6D3AD0D1B010557656C636F6D650D\n05010301005820024F4B050103020058200120')" ] ||
+      fail "the library host saw: $lines"
+  else
+    fail "the library host does not build with pkg-config --libs ledsign"
+  fi
+  case "$(pkg-config --libs ledsign)" in *-lledsign*) ;; *) fail "pkg-config --libs ledsign gives $(pkg-config --libs ledsign)" ;; esac
+
   mkdir -p "$work/project"
   cat >"$work/project/CMakeLists.txt" <<'CMAKE'
 cmake_minimum_required(VERSION 3.25)
 project(scratch C)
 find_package(ledsign 3 REQUIRED)
 add_executable(scratch main.c)
-target_link_libraries(scratch PRIVATE ledsign::ledsign)
+target_link_libraries(scratch PRIVATE ledsign::ledsign ledsign::library)
 target_compile_definitions(scratch PRIVATE PLUGIN_DIR="${LEDSIGN_PLUGIN_DIR}")
 CMAKE
-  printf '#include <stdio.h>\n#include "ledsign.h"\nint main(void) { printf("%%s %%d\\n", PLUGIN_DIR, (int)sizeof(PortSettings)); return 0; }\n' \
+  printf '#include <stdio.h>\n#include "ledsign_lib.h"\nint main(void) { printf("%%s %%d %%s\\n", PLUGIN_DIR, (int)sizeof(PortSettings), ledsign_model_name(0)); return 0; }\n' \
     >"$work/project/main.c"
   if cmake -S "$work/project" -B "$work/project/build" -DCMAKE_PREFIX_PATH="$top" >/dev/null &&
      cmake --build "$work/project/build" >/dev/null; then
-    [ "$("$work/project/build/scratch")" = "$top/lib/ledsign 42" ] ||
+    [ "$("$work/project/build/scratch")" = "$top/lib/ledsign 42 brava" ] ||
       fail "find_package gave: $("$work/project/build/scratch")"
   else
     fail "find_package(ledsign) from a scratch project"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures the plug-ins and writes bench/RESULTS.md: Write2Led time above the mandated pauses on
 # a pty, system calls per Write2Led, heap allocations per export call, library sizes and imports;
-# then scripts/bench-guest.sh adds Write2Led on the kernel's serial drivers in a QEMU guest.
+# then scripts/bench-library.sh adds the library with many signs at once, and scripts/bench-guest.sh
+# Write2Led on the kernel's serial drivers in a QEMU guest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh >/dev/null
@@ -108,4 +109,5 @@ $bin/bench/write_bench --benchmark_format=csv 2>/dev/null >"$csv"
   rm -rf "$packages"
 } >"$out"
 echo "wrote $out"
+scripts/bench-library.sh
 scripts/bench-guest.sh

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Measures the ledsign library with many signs written at once and puts the table into
+# bench/RESULTS.md as its own section, keeping the rest. scripts/bench.sh runs it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+cmake --preset linux >/dev/null
+cmake --build --preset linux >/dev/null
+table=$(mktemp)
+trap 'rm -f "$table" "$table.md"' EXIT
+build/linux/bench/library_bench >"$table"
+out=bench/RESULTS.md
+heading="## The library: many signs at once"
+{
+  awk -v h="$heading" '$0 == h { skip = 1; next } skip && /^## / { skip = 0 } !skip' "$out"
+  echo "$heading"
+  echo
+  echo "Made by \`scripts/bench-library.sh\` on $(date -u +%Y-%m-%d): $(nproc) cores. 1, 8 and 32 elvane signs on"
+  echo "ptys, each written \"A#B\" (two frames, 1 ms after each) from a thread of its own, all at the same time."
+  echo "\"above pauses\" is each call's time beyond its 2 ms of pauses; the goal is within 1.2x of one sign alone"
+  echo "(no lock shared between signs). With more threads than cores the figures are the scheduler's as much"
+  echo "as the library's."
+  echo
+  cat "$table"
+} >"$table.md"
+mv "$table.md" "$out"
+echo "wrote the library section of $out"

@@ -22,6 +22,9 @@ packages+=(strace)
 packages+=(pkgconf)
 # The product code is kept formatted with clang-format.
 packages+=(clang-format)
+# The Python package: its tests (pytest), and installing it from the tree into a venv with nothing
+# downloaded (pip, setuptools and wheel from Debian).
+packages+=(python3-pytest python3-venv python3-pip python3-setuptools python3-wheel)
 # The guest stage: QEMU, and busybox for the guest's initramfs.
 packages+=(qemu-system-x86 busybox-static)
 

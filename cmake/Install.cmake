@@ -41,6 +41,9 @@ install(FILES include/ledsign.h include/ledsign_lib.h DESTINATION ${CMAKE_INSTAL
 install(FILES README.md docs/host-integration.md docs/protocol.md DESTINATION ${LEDSIGN_INSTALL_DOC_DIR})
 
 if(NOT WIN32)
+  # The Python package, for Debian's python3: it finds the library at ../../libledsign.so.1.
+  install(DIRECTORY python/ledsign DESTINATION ${CMAKE_INSTALL_LIBDIR}/python3/dist-packages
+          PATTERN __pycache__ EXCLUDE)
   # pkg-config: the header's include path, and where the plug-ins are (variable plugindir). The
   # prefix is found from the file's own place, so the tree works wherever it is installed.
   file(RELATIVE_PATH LEDSIGN_PC_TO_PREFIX "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")

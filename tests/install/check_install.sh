@@ -17,6 +17,18 @@ cmake --install "$build" --prefix "$root" >/dev/null || { echo "FAIL: cmake --in
 expected=$(linux_tree_files "$build/sign-models.txt")
 for file in $expected; do [ -e "$root/$file" ] || fail "$file is not installed"; done
 use_like_a_host "$root" "$build/sign-models.txt" "$work"
+# The Python package installs from the tree into a venv with nothing downloaded, and finds the
+# library that LEDSIGN_LIBRARY names.
+if /usr/bin/python3 -m venv --system-site-packages "$work/venv" >/dev/null 2>&1; then
+  "$work/venv/bin/pip" install -q --no-build-isolation --no-index "$here/../../python" >"$work/pip.log" 2>&1 ||
+    fail "pip install of the Python package: $(tail -3 "$work/pip.log")"
+  (cd "$work" && LEDSIGN_LIBRARY=$root/lib/libledsign.so.1 "$work/venv/bin/python" -c \
+     'import ledsign; assert ledsign.__file__.startswith("'"$work/venv"'"); assert len(ledsign.models()) > 0') ||
+    fail "the Python package installed in a venv does not work"
+else
+  [ "${CI:-}" = true ] && fail "python3 -m venv does not work (python3-venv)"
+  echo "SKIP: python3 -m venv does not work; the Python package's pip install is not tried"
+fi
 # The Windows install tree: each DLL with its .def and import library, and ledctl.exe, in x86/.
 if [ -n "$windows_build" ] && [ -f "$windows_build/sign-models.txt" ]; then
   winroot=$work/windows

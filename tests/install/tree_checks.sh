@@ -6,7 +6,8 @@ linux_tree_files() {
   printf '%s\n' bin/ledctl bin/signemu include/ledsign.h include/ledsign_lib.h lib/pkgconfig/ledsign.pc \
     lib/libledsign.so lib/libledsign.so.1 lib/libledsign.so.1.0.0 \
     lib/cmake/ledsign/ledsignConfig.cmake lib/cmake/ledsign/ledsignConfigVersion.cmake \
-    lib/cmake/ledsign/ledsignTargets.cmake \
+    lib/cmake/ledsign/ledsignTargets.cmake lib/python3/dist-packages/ledsign/__init__.py \
+    lib/python3/dist-packages/ledsign/plugin.py \
     share/doc/ledsign/host-integration.md share/doc/ledsign/protocol.md share/doc/ledsign/README.md
   while read -r sign _; do echo "lib/ledsign/lib$sign.so"; done <"$models"
 }
@@ -56,6 +57,11 @@ use_like_a_host() {
     fail "the library host does not build with pkg-config --libs ledsign"
   fi
   case "$(pkg-config --libs ledsign)" in *-lledsign*) ;; *) fail "pkg-config --libs ledsign gives $(pkg-config --libs ledsign)" ;; esac
+
+  # Debian's python3 finds the installed package, and the package the installed library.
+  [ "$(env -u LEDSIGN_LIBRARY PYTHONPATH="$top/lib/python3/dist-packages" /usr/bin/python3 -c \
+       'import ledsign; print(" ".join(model.name for model in ledsign.models()))' 2>&1)" = "$(awk '{print $1}' "$models" | tr '\n' ' ' | sed 's/ $//')" ] ||
+    fail "the installed Python package does not list the models"
 
   mkdir -p "$work/project"
   cat >"$work/project/CMakeLists.txt" <<'CMAKE'

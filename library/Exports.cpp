@@ -38,6 +38,14 @@ int MalformedSettings(const char* settings) {
     return BadArgument(reason.Finished());
 }
 
+#if !defined(_WIN32)
+int MalformedNetworkAddress(const char* port) {
+    ledsign::TraceLine reason;
+    reason.Text("malformed network port \"").Text(port).Text("\": tcp://HOST:PORT or rfc2217://HOST:PORT");
+    return BadArgument(reason.Finished());
+}
+#endif
+
 }  // namespace
 
 extern "C" {
@@ -49,6 +57,13 @@ int LEDSIGN_CALL ledsign_open(const char* model, const char* port, const char* s
     if (port == nullptr || port[0] == '\0') return BadArgument("no port name");
     const ledsign::LibraryModel* entry = ledsign::FindLibraryModel(model);
     if (entry == nullptr) return UnknownModel(model);
+    if (ledsign::IsNetworkPortName(port)) {
+#if defined(_WIN32)
+        return BadArgument("network ports (tcp://, rfc2217://) are not available in the Windows library");
+#else
+        if (!ledsign::ValidNetworkAddress(port)) return MalformedNetworkAddress(port);
+#endif
+    }
     ledsign::SettingsText parsed{};
     const char* text = settings != nullptr ? settings : entry->model->identity.commText;
     if (!ParseSettingsText(text, &parsed)) return MalformedSettings(text);

@@ -30,6 +30,9 @@ ledsign_sign::ledsign_sign(const ledsign::LibraryModel& model, char* nameStorage
 }
 
 int32_t ledsign_sign::Open(const char* portName, const ledsign::SettingsText& settings) {
+#if !defined(_WIN32)
+    if (ledsign::IsNetworkPortName(portName)) port_.UseTransport(&ledsign::kNetworkTransport, &network_);
+#endif
     port_.Configure(portName, settings.baudRate, settings.dataBits, settings.stopBits, settings.parityWord);
     encoderOpen_ = encoder_.Open();
     lastError_[0] = '\0';

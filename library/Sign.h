@@ -9,6 +9,7 @@
 #include "driver/FrameTrace.h"
 #include "include/ledsign_lib.h"
 #include "library/LibraryModels.h"
+#include "library/NetworkPort.h"
 #include "library/SettingsText.h"
 #include "library/Utf8Text.h"
 #include "serial/SerialPort.h"
@@ -38,6 +39,9 @@ private:
     static void ToCallback(void* sign, const char* text, size_t length);
 
     const ledsign::LibraryModel& model_;
+#if !defined(_WIN32)
+    ledsign::NetworkLine network_;  // a tcp:// or rfc2217:// port's connection; outlives port_
+#endif
     ledsign::SerialPort port_;
     ledsign::GbkEncoder encoder_;
     bool encoderOpen_ = false;

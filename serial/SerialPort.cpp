@@ -37,7 +37,9 @@ SerialPort::SerialPort(char* nameStorage, uint32_t nameCapacity)
       reopenTried_(false),
       lastReopenMs_(0),
       lineEventHook_(nullptr),
-      lineEventContext_(nullptr) {
+      lineEventContext_(nullptr),
+      transport_(nullptr),
+      transportState_(nullptr) {
     std::memset(portName_, 0, portNameCapacity_);
 #if !defined(_WIN32)
     port_.fd = kNoDescriptor;
@@ -63,7 +65,7 @@ int32_t SerialPort::Open() {
     // A monitor held while closed has ended by itself (it ends with no port); collect it
     // before the port changes under it.
     StopMonitor();
-    const int32_t result = PlatformOpen(port_, OpenName(), settings_);
+    const int32_t result = OpenPort();
     openFlag_ = result == 1 ? 1 : 0;
     stalledWrites_ = 0;
     if (result != 1) Report(LineEventKind::kOpenFailed);
@@ -73,7 +75,7 @@ int32_t SerialPort::Open() {
 void SerialPort::Close() {
     // The monitor watches the port: it ends before the port goes.
     StopMonitor();
-    PlatformClose(port_);
+    ClosePort();
     openFlag_ = 0;
     lineLost_ = false;
     reopenTried_ = false;
@@ -81,7 +83,10 @@ void SerialPort::Close() {
 
 int32_t SerialPort::Write(const void* bytes, uint32_t count) {
     if (bytes == nullptr && count != 0) return -1;
-    if (PlatformWrite(port_, static_cast<const uint8_t*>(bytes), count) == 1) {
+    const auto* data = static_cast<const uint8_t*>(bytes);
+    const int32_t written = transport_ != nullptr ? transport_->write(port_, transportState_, data, count)
+                                                  : PlatformWrite(port_, data, count);
+    if (written == 1) {
         stalledWrites_ = 0;
         return 1;
     }
@@ -103,11 +108,24 @@ bool SerialPort::RecoverLine() {
     return Reopen();
 }
 
+int32_t SerialPort::OpenPort() {
+    return transport_ != nullptr ? transport_->open(port_, transportState_, OpenName(), settings_)
+                                 : PlatformOpen(port_, OpenName(), settings_);
+}
+
+void SerialPort::ClosePort() {
+    if (transport_ != nullptr) {
+        transport_->close(port_, transportState_);
+    } else {
+        PlatformClose(port_);
+    }
+}
+
 void SerialPort::ReleaseLine(LineEventKind why) {
     Report(why);
     // The monitor watches the port: it ends before the port goes.
     StopMonitor();
-    PlatformClose(port_);
+    ClosePort();
     lineLost_ = true;
     stalledWrites_ = 0;
     reopenTried_ = false;
@@ -116,7 +134,7 @@ void SerialPort::ReleaseLine(LineEventKind why) {
 bool SerialPort::Reopen() {
     reopenTried_ = true;
     lastReopenMs_ = PlatformNowMs();
-    if (PlatformOpen(port_, OpenName(), settings_) != 1) {
+    if (OpenPort() != 1) {
         Report(LineEventKind::kReopenFailed);
         return false;
     }

@@ -45,6 +45,15 @@ struct LineEvent {
 // Called with the context it was set with.
 using LineEventHook = void (*)(void* context, const LineEvent& event);
 
+// Another way to a sign than the system's serial device: the library's network ports. Its three
+// operations work on the same PlatformPort (its descriptor, its fault) as the platform's own, so
+// deadlines, losses and reopening behave alike; `state` is the transport's own.
+struct PortTransport {
+    int32_t (*open)(PlatformPort& port, void* state, const char* portName, const LineSettings& settings);
+    int32_t (*write)(PlatformPort& port, void* state, const uint8_t* bytes, uint32_t count);
+    void (*close)(PlatformPort& port, void* state);
+};
+
 class SerialPort {
 public:
     // The port's name is kept in the object's own 10-byte field: 9 characters at most, as the
@@ -83,6 +92,12 @@ public:
     bool RecoverLine();
     // True while the port counts as open but its device was lost and not yet opened again.
     bool LineLost() const { return lineLost_; }
+    // The port is reached through `transport` (with its `state`) instead of the serial device;
+    // set before Open. The plug-ins never set one.
+    void UseTransport(const PortTransport* transport, void* state) {
+        transport_ = transport;
+        transportState_ = state;
+    }
     // Told of failed opens, losses, stalls and reopens; null for none.
     void SetLineEventHook(LineEventHook hook, void* context) {
         lineEventHook_ = hook;
@@ -130,6 +145,8 @@ public:
 private:
     // A refused name opens nothing; an empty name never names a port.
     const char* OpenName() const { return portNameRefused_ ? "" : portName_; }
+    int32_t OpenPort();
+    void ClosePort();
     void ReleaseLine(LineEventKind why);
     bool Reopen();
     void Report(LineEventKind kind) const;
@@ -154,6 +171,8 @@ private:
     uint32_t lastReopenMs_;
     LineEventHook lineEventHook_;
     void* lineEventContext_;
+    const PortTransport* transport_;  // null: the serial device
+    void* transportState_;
 };
 
 // Blocks the calling thread for the given milliseconds (the pauses between sign frames).

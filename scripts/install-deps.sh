@@ -22,6 +22,9 @@ packages+=(strace)
 packages+=(pkgconf)
 # The product code is kept formatted with clang-format.
 packages+=(clang-format)
+# The C# binding and plug-in cookbook are compiled and run with Mono; code page 936 (GBK) in Mono
+# comes from its CJK I18N assembly.
+packages+=(mono-mcs mono-runtime libmono-i18n-cjk4.0-cil)
 # The guest stage: QEMU, and busybox for the guest's initramfs.
 packages+=(qemu-system-x86 busybox-static)
 

@@ -84,6 +84,10 @@ namespace LedSigns
     {
         public LedSignHandle() : base(true) { }
 
+        // The sign's trace callback: held as long as the handle, so the library never calls a
+        // collected delegate, not even while the handle is released by a finalizer.
+        internal Delegate TraceCallback;
+
         protected override bool ReleaseHandle()
         {
             LedSign.NativeMethods.ledsign_close(handle);
@@ -105,9 +109,6 @@ namespace LedSigns
         private readonly LedSignHandle handle;
         private readonly string model;
         private readonly string port;
-#pragma warning disable 414  // only held: the library calls it through a pointer
-        private NativeMethods.TraceCallback traceCallback;  // kept alive while the library holds it
-#pragma warning restore 414
         private Action<string> trace;
         private Exception traceFailure;
 
@@ -190,7 +191,7 @@ namespace LedSigns
                 int result = NativeMethods.ledsign_set_trace(handle, callback, IntPtr.Zero);
                 if (result != Ok) throw new ArgumentException(LastError());
                 trace = value;
-                traceCallback = callback;
+                handle.TraceCallback = callback;
             }
         }
 

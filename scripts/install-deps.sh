@@ -25,6 +25,12 @@ packages+=(clang-format)
 # The Python package: its tests (pytest), and installing it from the tree into a venv with nothing
 # downloaded (pip, setuptools and wheel from Debian).
 packages+=(python3-pytest python3-venv python3-pip python3-setuptools python3-wheel)
+# The C# binding and plug-in cookbook are compiled and run with Mono; code page 936 (GBK) in Mono
+# comes from its CJK I18N assembly.
+packages+=(mono-mcs mono-runtime libmono-i18n-cjk4.0-cil)
+# Signs behind network serial servers: ser2net serves a virtual sign's pty over raw TCP and RFC 2217,
+# nftables drops a path's packets in a test's own network namespace, and pyserial is the yardstick.
+packages+=(ser2net nftables python3-serial)
 # The guest stage: QEMU, and busybox for the guest's initramfs.
 packages+=(qemu-system-x86 busybox-static)
 

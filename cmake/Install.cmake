@@ -39,6 +39,9 @@ if(WIN32)
 endif()
 install(FILES include/ledsign.h include/ledsign_lib.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES README.md docs/host-integration.md docs/protocol.md DESTINATION ${LEDSIGN_INSTALL_DOC_DIR})
+# The C# binding of the library and the C# declarations of the plug-ins, as source for hosts.
+install(FILES bindings/csharp/LedSign.cs bindings/csharp/PluginCookbook.cs
+        DESTINATION $<IF:$<BOOL:${WIN32}>,bindings/csharp,${LEDSIGN_INSTALL_DOC_DIR}/csharp>)
 
 if(NOT WIN32)
   # The Python package, for Debian's python3: it finds the library at ../../libledsign.so.1.

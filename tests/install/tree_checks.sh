@@ -7,7 +7,8 @@ linux_tree_files() {
     lib/libledsign.so lib/libledsign.so.1 lib/libledsign.so.1.0.0 \
     lib/cmake/ledsign/ledsignConfig.cmake lib/cmake/ledsign/ledsignConfigVersion.cmake \
     lib/cmake/ledsign/ledsignTargets.cmake lib/python3/dist-packages/ledsign/__init__.py \
-    lib/python3/dist-packages/ledsign/plugin.py \
+    lib/python3/dist-packages/ledsign/plugin.py share/doc/ledsign/csharp/LedSign.cs \
+    share/doc/ledsign/csharp/PluginCookbook.cs \
     share/doc/ledsign/host-integration.md share/doc/ledsign/protocol.md share/doc/ledsign/README.md
   while read -r sign _; do echo "lib/ledsign/lib$sign.so"; done <"$models"
 }
@@ -16,7 +17,8 @@ linux_tree_files() {
 windows_tree_files() {
   local models=$1 arch dll
   shift
-  printf '%s\n' README.txt include/ledsign.h include/ledsign_lib.h docs/host-integration.md docs/protocol.md docs/README.md
+  printf '%s\n' README.txt include/ledsign.h include/ledsign_lib.h docs/host-integration.md docs/protocol.md docs/README.md \
+    bindings/csharp/LedSign.cs bindings/csharp/PluginCookbook.cs
   for arch in "$@"; do
     printf '%s\n' "$arch/ledctl.exe" "$arch/ledsign.dll" "$arch/ledsign.dll.a" "$arch/ledsign.def"
     while read -r _ dll; do printf '%s\n' "$arch/$dll" "$arch/${dll%.DLL}.def" "$arch/${dll%.DLL}.dll.a"; done <"$models"

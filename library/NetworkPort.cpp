@@ -264,6 +264,10 @@ bool Receive(PlatformPort& port, NetworkLine& line, int waitMs) {
         const ssize_t got = recv(port.fd, bytes, sizeof bytes, MSG_DONTWAIT);
         if (got > 0) {
             TakeIncoming(port, line, bytes, static_cast<size_t>(got));
+            // Acknowledged at once: a server that holds its next answer until its last one is
+            // acknowledged (Nagle's rule) would otherwise wait out our delayed acknowledgement.
+            const int on = 1;
+            setsockopt(port.fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
             continue;
         }
         if (got < 0 && errno == EINTR) continue;
@@ -471,15 +475,23 @@ int32_t NetworkWrite(PlatformPort& port, void* state, const uint8_t* bytes, uint
     if (port.fd < 0) return -1;
     const Microseconds start = NowUs();
     const Microseconds deadline = start + static_cast<Microseconds>(WriteDeadlineMs(count, line.baudRate)) * 1000;
+    const bool telnet = line.kind == NetworkKind::kRfc2217;
     bool done = Receive(port, line, 0);
-    if (done && line.kind == NetworkKind::kRfc2217) done = ServerServing(port, line, deadline);
+    // Over RFC 2217 the server answers before the bytes go (it is serving) and after them (it has
+    // read them: its answer also acknowledges them, where a lone write would wait out the
+    // server's delayed acknowledgement). Over raw TCP the server's host acknowledging them is all
+    // a client can know.
+    if (done && telnet) done = ServerServing(port, line, deadline);
     if (done) done = SendData(port, line, bytes, count, deadline);
+    if (done) {
+        line.lineFreeAtUs = (line.lineFreeAtUs > start ? line.lineFreeAtUs : start) + LineTimeUs(count, line.baudRate);
+        done = telnet ? ServerServing(port, line, deadline) : true;
+    }
     if (done) {
         // Paced at the sign's line rate: the write takes as long as the line would, so no more
         // than about this write is ever ahead of the sign.
-        line.lineFreeAtUs = (line.lineFreeAtUs > start ? line.lineFreeAtUs : start) + LineTimeUs(count, line.baudRate);
         SleepUntil(line.lineFreeAtUs < deadline ? line.lineFreeAtUs : deadline);
-        done = AwaitAcknowledged(port, deadline);
+        done = telnet || AwaitAcknowledged(port, deadline);
     }
     if (done) return 1;
     // Nothing of it may arrive later: the server is told to drop what it holds, and the

@@ -22,6 +22,9 @@ packages+=(strace)
 packages+=(pkgconf)
 # The product code is kept formatted with clang-format.
 packages+=(clang-format)
+# The .deb is checked with lintian; the tools' man pages are made from their --help by help2man;
+# bash runs ledctl's completion in its test.
+packages+=(lintian help2man bash-completion)
 # The guest stage: QEMU, and busybox for the guest's initramfs.
 packages+=(qemu-system-x86 busybox-static)
 

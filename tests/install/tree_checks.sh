@@ -1,11 +1,17 @@
 # Sourced by the install and package checks.
 
+# Debian's multiarch folder name (x86_64-linux-gnu), where the .pc file goes.
+multiarch=$(cc -print-multiarch)
+
 # The files of a Linux tree, relative to its top (the prefix), one a line.
 linux_tree_files() {
   local models=$1 sign
-  printf '%s\n' bin/ledctl bin/signemu include/ledsign.h lib/pkgconfig/ledsign.pc \
+  printf '%s\n' bin/ledctl bin/signemu include/ledsign.h lib/$multiarch/pkgconfig/ledsign.pc \
     lib/cmake/ledsign/ledsignConfig.cmake lib/cmake/ledsign/ledsignConfigVersion.cmake \
-    share/doc/ledsign/host-integration.md share/doc/ledsign/protocol.md share/doc/ledsign/README.md
+    share/doc/ledsign/host-integration.md share/doc/ledsign/protocol.md share/doc/ledsign/README.md \
+    share/doc/ledsign/copyright share/doc/ledsign/changelog.gz share/doc/ledsign/serial-access.md \
+    share/doc/ledsign/examples/70-ledsign.rules share/man/man1/ledctl.1.gz share/man/man1/signemu.1.gz \
+    share/bash-completion/completions/ledctl
   while read -r sign _; do echo "lib/ledsign/lib$sign.so"; done <"$models"
 }
 
@@ -13,7 +19,7 @@ linux_tree_files() {
 windows_tree_files() {
   local models=$1 arch dll
   shift
-  printf '%s\n' README.txt include/ledsign.h docs/host-integration.md docs/protocol.md docs/README.md
+  printf '%s\n' README.txt include/ledsign.h docs/host-integration.md docs/protocol.md
   for arch in "$@"; do
     echo "$arch/ledctl.exe"
     while read -r _ dll; do printf '%s\n' "$arch/$dll" "$arch/${dll%.DLL}.def" "$arch/${dll%.DLL}.dll.a"; done <"$models"
@@ -29,7 +35,7 @@ use_like_a_host() {
   local top=$1 models=$2 work=$3 plugindir first
   local here
   here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-  export PKG_CONFIG_PATH=$top/lib/pkgconfig
+  export PKG_CONFIG_PATH=$top/lib/$multiarch/pkgconfig
   plugindir=$(realpath -m "$(pkg-config --variable=plugindir ledsign)") || fail "pkg-config does not know ledsign"
   [ "$plugindir" = "$top/lib/ledsign" ] || fail "plugindir is $plugindir, not $top/lib/ledsign"
 
@@ -42,6 +48,13 @@ use_like_a_host() {
   else
     fail "the C99 host does not build against the installed header"
   fi
+
+  # An installed ledctl finds an installed plug-in by its model or its file name, from any directory.
+  local name
+  for name in "$first" "lib$first.so"; do
+    (cd "$work" && "$top/bin/ledctl" "$name" info 2>&1) | grep -q '^GetVer: ' ||
+      fail "the installed ledctl does not find '$name' in its plug-in folder"
+  done
 
   mkdir -p "$work/project"
   cat >"$work/project/CMakeLists.txt" <<'CMAKE'

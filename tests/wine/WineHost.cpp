@@ -17,7 +17,18 @@
 
 namespace ledsign::test {
 
+namespace {
+bool SixtyFourBit() {
+    const char* arch = getenv("LEDSIGN_WINE_ARCH");
+    return arch != nullptr && std::string(arch) == "x64";
+}
+// Debian's 64-bit loader. The `wine` command starts the 32-bit one first, which a machine that
+// cannot run 32-bit programs refuses; the 64-bit prefix runs its programs with this one.
+const char kWine64Loader[] = "/usr/lib/wine/wine64";
+}  // namespace
+
 std::string WineSetup::WinePath() {
+    if (SixtyFourBit() && access(kWine64Loader, X_OK) == 0) return kWine64Loader;
     const char* path = getenv("PATH");
     const std::string directories = path != nullptr ? path : "/usr/bin:/bin";
     size_t start = 0;
@@ -34,13 +45,6 @@ std::string WineSetup::WinePath() {
 bool WineSetup::WineInstalled() { return !WinePath().empty(); }
 
 bool WineSetup::MustRun() { return UnderCi(); }
-
-namespace {
-bool SixtyFourBit() {
-    const char* arch = getenv("LEDSIGN_WINE_ARCH");
-    return arch != nullptr && std::string(arch) == "x64";
-}
-}  // namespace
 
 std::string WineSetup::WindowsBuildDir() { return SixtyFourBit() ? LEDSIGN_WINDOWS64_BUILD_DIR : LEDSIGN_WINDOWS_BUILD_DIR; }
 std::string WineSetup::Prefix() { return SixtyFourBit() ? LEDSIGN_WINE64_PREFIX : LEDSIGN_WINE_PREFIX; }
@@ -101,10 +105,10 @@ WineHost::WineHost(const std::string& dllName, const std::vector<std::string>& s
 WineHost::WineHost(const Program& program) {
     std::vector<std::string> args = {"wine", WineSetup::WindowsBuildDir() + "/" + program.path};
     args.insert(args.end(), program.arguments.begin(), program.arguments.end());
-    Start(args, {});
+    Start(args, {}, program.console);
 }
 
-void WineHost::Start(std::vector<std::string> args, const std::vector<std::string>& extraEnvironment) {
+void WineHost::Start(std::vector<std::string> args, const std::vector<std::string>& extraEnvironment, bool console) {
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
         throw std::runtime_error("no pipes");
@@ -114,7 +118,9 @@ void WineHost::Start(std::vector<std::string> args, const std::vector<std::strin
     errorFiller_ = open(("/proc/self/fd/" + std::to_string(err[1])).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
 
     // The environment is made before the fork: the child of a threaded process only execs.
-    std::vector<std::string> environment = {"WINEPREFIX=" + WineSetup::Prefix(), "WINEDEBUG=-all,+debugstr",
+    // On a console Wine's own debug lines would land between the program's: none there.
+    std::vector<std::string> environment = {"WINEPREFIX=" + WineSetup::Prefix(),
+                                            console ? "WINEDEBUG=-all" : "WINEDEBUG=-all,+debugstr",
                                             "WINEDLLOVERRIDES=mscoree,mshtml="};
     environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
     for (char** variable = environ; *variable != nullptr; ++variable) {
@@ -126,12 +132,27 @@ void WineHost::Start(std::vector<std::string> args, const std::vector<std::strin
         }
     }
     args[0] = WineSetup::WinePath();
-    child_ = StartProgram(args, StandardStreams{in[0], out[1], err[1]}, environment, true);
+    int terminal = -1;  // the console's far side, read as the output
+    if (console) {
+        terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        const int slave = terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0
+                              ? open(ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC)
+                              : -1;
+        if (slave < 0) throw std::runtime_error("no pseudo-terminal for the console");
+        child_ = StartProgram(args, StandardStreams{slave, slave, slave}, environment, true);
+        close(slave);
+    } else {
+        child_ = StartProgram(args, StandardStreams{in[0], out[1], err[1]}, environment, true);
+    }
     close(in[0]);
     close(out[1]);
     close(err[1]);
     input_ = in[1];
     output_ = out[0];
+    if (terminal >= 0) {
+        close(output_);
+        output_ = terminal;
+    }
     errors_ = err[0];
     fcntl(output_, F_SETFL, O_NONBLOCK);
     fcntl(errors_, F_SETFL, O_NONBLOCK);

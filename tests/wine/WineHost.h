@@ -64,6 +64,9 @@ public:
     struct Program {
         std::string path;  // under the Windows build directory
         std::vector<std::string> arguments;
+        // On a console: a terminal as standard input, output and error, which Wine writes as a
+        // Windows console; Output() is what it shows (Errors() stays empty).
+        bool console = false;
     };
     explicit WineHost(const Program& program);
     ~WineHost();
@@ -88,7 +91,7 @@ public:
     std::vector<std::string> TraceLines() const;
 
 private:
-    void Start(std::vector<std::string> args, const std::vector<std::string>& extraEnvironment);
+    void Start(std::vector<std::string> args, const std::vector<std::string>& extraEnvironment, bool console = false);
     void ReadLoop();
     void Drain(int fd, std::string& pending, std::vector<Line>& lines);
 

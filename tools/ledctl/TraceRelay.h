@@ -33,7 +33,7 @@ private:
     // Shows the trace lines still on their way before ledctl shows a text of its own (Say's catch-up).
     static void CatchUp(void* relay);
 
-    bool wentAway_ = false;  // looked at only under the console lock
+    bool wentAway_ = false;  // the relaying side's own (on Linux under the console lock)
     std::atomic<bool> cameBack_{false};
     std::atomic<bool> running_{false};
 #if defined(_WIN32)

@@ -42,7 +42,15 @@ std::string WineSetup::WinePath() {
     return {};
 }
 
-bool WineSetup::WineInstalled() { return !WinePath().empty(); }
+std::string WineSetup::Missing() {
+    if (WinePath().empty()) return "wine is not installed (install wine and wine32)";
+    // The 32-bit prefix needs Wine's 32-bit loader, which a machine without 32-bit support cannot run.
+    static const bool runs32Bit = SixtyFourBit() || access("/usr/lib/wine/wine", X_OK) != 0 ||
+                                  std::system("/usr/lib/wine/wine --version >/dev/null 2>&1") == 0;
+    return runs32Bit ? "" : "this machine cannot run 32-bit programs (Wine's 32-bit loader does not start)";
+}
+
+bool WineSetup::WineInstalled() { return Missing().empty(); }
 
 bool WineSetup::MustRun() { return UnderCi(); }
 

@@ -24,6 +24,8 @@ struct Line {
 // LEDSIGN_WINE_ARCH=x64 the tests run the 64-bit build in a 64-bit prefix.
 struct WineSetup {
     static std::string WinePath();  // empty without Wine
+    // Why Wine cannot run the programs of this architecture here, or "" when it can.
+    static std::string Missing();
     static bool WineInstalled();
     static bool MustRun();  // CI=true
     static std::string WindowsBuildDir();

@@ -79,7 +79,7 @@ class WineDll : public ::testing::TestWithParam<WineSign> {
 protected:
     void SetUp() override {
         if (!WineSetup::WineInstalled()) {
-            LEDSIGN_SKIP_OR_FAIL("wine is not installed: the Windows DLLs are not run (install wine and wine32)");
+            LEDSIGN_SKIP_OR_FAIL(WineSetup::Missing() << ": the Windows DLLs are not run");
         }
         ASSERT_EQ(access(WineSetup::HostExe().c_str(), R_OK), 0)
             << "no " << WineSetup::HostExe() << ": build the windows preset first";
@@ -380,7 +380,7 @@ private:
 // console: COM1 is leased to a pty first, so the test holds the COM1 lock.
 TEST(WineTools, LedctlListsWithoutOpeningProbesCom1AndCom12OnRequestExplainsAFailedOpenAndNamesCom1WithoutPort) {
     if (!WineSetup::WineInstalled()) {
-        LEDSIGN_SKIP_OR_FAIL("wine is not installed: the Windows tools are not run (install wine and wine32)");
+        LEDSIGN_SKIP_OR_FAIL(WineSetup::Missing() << ": the Windows tools are not run");
     }
     const SignCase& c = kSignCases[0];
     Pty consoleStandIn;
@@ -433,7 +433,7 @@ TEST(WineTools, LedctlListsWithoutOpeningProbesCom1AndCom12OnRequestExplainsAFai
 // debug-output viewer is needed.
 TEST(WineTools, LedctlTraceShowsTheDllsTraceLines) {
     if (!WineSetup::WineInstalled()) {
-        LEDSIGN_SKIP_OR_FAIL("wine is not installed: the Windows tools are not run (install wine and wine32)");
+        LEDSIGN_SKIP_OR_FAIL(WineSetup::Missing() << ": the Windows tools are not run");
     }
     const SignCase& c = kSignCases[0];
     Pty pty;
@@ -474,7 +474,7 @@ std::string ConsoleText(std::string line) {
 // each line comes whole and in the order it was made: the load's trace first, the unload's last.
 TEST(WineTools, LedctlTraceAndOwnLinesStayWholeAndInOrderOnAConsole) {
     if (!WineSetup::WineInstalled()) {
-        LEDSIGN_SKIP_OR_FAIL("wine is not installed: the Windows tools are not run (install wine and wine32)");
+        LEDSIGN_SKIP_OR_FAIL(WineSetup::Missing() << ": the Windows tools are not run");
     }
     Pty pty;
     pty.HoldSlave();

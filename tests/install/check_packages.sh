@@ -43,6 +43,7 @@ if ! command -v lintian >/dev/null; then
   echo "SKIP: lintian is not installed; the .deb is not checked with it"
 else
   lintian_tags=$(lintian -E --pedantic --tag-display-limit 0 "$deb" 2>&1 | grep -E '^[EWIPX]: ')
+  [ -z "$man_pages" ] && lintian_tags=$(grep -v ' no-manual-page ' <<<"$lintian_tags")
   [ -z "$lintian_tags" ] || fail "lintian: $lintian_tags"
 fi
 listing=$(dpkg-deb -c "$deb" | awk '{print $NF}')

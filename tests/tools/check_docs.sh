@@ -60,7 +60,10 @@ done
 for tool in "$ledctl" "$signemu"; do
   name=$(basename "$tool")
   page=$(dirname "$tool")/$name.1.gz
-  if [ ! -f "$page" ]; then
+  if [ ! -f "$page" ] && ! command -v help2man >/dev/null && [ "${CI:-}" != true ]; then
+    echo "SKIP: help2man is not installed; no manual page for $name"
+    continue
+  elif [ ! -f "$page" ]; then
     fail "no manual page $page"
     continue
   fi

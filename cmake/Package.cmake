@@ -12,7 +12,7 @@ endif()
 set(CPACK_PACKAGE_NAME ledsign)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "ledsign")
-set(CPACK_PACKAGE_CONTACT "ledsign maintainers <ledsign@localhost>")
+set(CPACK_PACKAGE_CONTACT "${LEDSIGN_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "LED-sign driver plug-ins, their host header and tools")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
@@ -44,11 +44,24 @@ else()
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+  # The synopsis is CPACK_PACKAGE_DESCRIPTION_SUMMARY; this is the long description.
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Four plug-ins that let a display host show short lines of ASCII or GBK
+Chinese text on LED signs attached to a serial port: brava (32-dot, two
+rows), dorun (16-dot, one row), cresto (24-dot, one row) and elvane (24-dot,
+two rows). A host loads one from /usr/lib/ledsign by path and calls its nine
+C functions; ledsign.h, a pkg-config file and a CMake package serve host
+developers.
+.
+The tools: ledctl, a command-line host that drives a sign through a plug-in
+and says why a port would not open, and signemu, a virtual sign on a
+pseudo-terminal that shows what a plug-in sends.")
   # The tools' libraries (libpng, FreeType, the C++ runtime) come from dpkg-shlibdeps; CLI11 and
-  # nlohmann-json are header-only. The picture needs GNU Unifont, and draws 12-dot rows dot for dot
-  # with WenQuanYi's 12-dot song where it is installed.
+  # nlohmann-json are header-only. Only signemu's picture needs GNU Unifont (without it signemu
+  # shows the rows as text and says what to install), and it draws 12-dot rows dot for dot with
+  # WenQuanYi's 12-dot song where that is installed: a station that needs only ledctl needs neither.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS unifont)
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xfonts-wqy)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "unifont, xfonts-wqy")
+  # No ldconfig for the plug-ins, which live in a folder of their own.
+  set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/DebMaintainerScripts.cmake)
 endif()
 include(CPack)

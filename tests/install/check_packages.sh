@@ -27,16 +27,34 @@ zip=$work/packages/ledsign-${version}-windows.zip
 # The .deb.
 [ "$(dpkg-deb -f "$deb" Package Version Architecture | tr '\n' ' ')" = "Package: ledsign Version: $version Architecture: amd64 " ] ||
   fail "the .deb's control fields: $(dpkg-deb -f "$deb" Package Version Architecture | tr '\n' ' ')"
-for dependency in unifont libpng16-16 libfreetype6; do
+for dependency in libpng16-16 libfreetype6; do
   dpkg-deb -f "$deb" Depends | grep -qw "$dependency" || fail "the .deb does not depend on $dependency"
 done
-dpkg-deb -f "$deb" Recommends | grep -qw xfonts-wqy || fail "the .deb does not recommend xfonts-wqy"
+# The fonts are for signemu's picture alone: a station that needs only ledctl installs without them.
+dpkg-deb -f "$deb" Depends | grep -qw unifont && fail "the .deb makes every station install unifont"
+for font in unifont xfonts-wqy; do
+  dpkg-deb -f "$deb" Recommends | grep -qw $font || fail "the .deb does not recommend $font"
+done
+# The private plug-ins need no ldconfig: no maintainer scripts (a library in the linker's folders
+# activates dpkg's ldconfig trigger instead, which lintian checks).
+dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -E 'postinst|postrm' && fail "the .deb has maintainer scripts"
+# lintian, as a Debian user checks a package: no error, no warning, pedantic tags included.
+if ! command -v lintian >/dev/null; then
+  [ "${CI:-}" = true ] && fail "lintian is not installed, so the .deb is not checked"
+  echo "SKIP: lintian is not installed; the .deb is not checked with it"
+else
+  lintian_tags=$(lintian -E --pedantic --tag-display-limit 0 "$deb" 2>&1 | grep -E '^[EWIPX]: ')
+  [ -z "$man_pages" ] && lintian_tags=$(grep -v ' no-manual-page ' <<<"$lintian_tags")
+  [ -z "$lintian_tags" ] || fail "lintian: $lintian_tags"
+fi
 listing=$(dpkg-deb -c "$deb" | awk '{print $6}')  # the path, also of a link ("PATH -> TARGET")
 for file in $(linux_tree_files "$models"); do
   grep -qx "./usr/$file" <<<"$listing" || fail ".deb: no /usr/$file"
 done
 root=$work/deb
 dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x"
+[ "$(zcat "$root/usr/share/doc/ledsign/changelog.gz" | sed -n '1s/^ledsign (\([^)]*\)).*/\1/p')" = "$version" ] ||
+  fail "the changelog's latest entry is not version $version"
 use_like_a_host "$root/usr" "$models" "$work"
 first=$(awk 'NR == 1 {print $1}' "$models")
 "$root/usr/bin/ledctl" "$root/usr/lib/ledsign/lib$first.so" info 2>/dev/null | grep -q '^GetVer: ' ||
@@ -48,6 +66,8 @@ mkdir -p "$work/zip"
 for file in $(windows_tree_files "$models" x86 x64); do
   [ -f "$work/zip/$file" ] || fail "zip: no $file"
 done
+# README.txt is the installers' guide; the build-and-test README is not for them.
+[ -e "$work/zip/docs/README.md" ] && fail "zip: docs/README.md is the build-and-test README"
 while read -r _ dll; do
   i686-w64-mingw32-objdump -f "$work/zip/x86/$dll" | grep -q 'file format pei-i386' || fail "zip: x86/$dll is not 32-bit"
   x86_64-w64-mingw32-objdump -f "$work/zip/x64/$dll" | grep -q 'file format pei-x86-64' || fail "zip: x64/$dll is not 64-bit"
@@ -62,23 +82,29 @@ if ! command -v wine >/dev/null; then
 elif [ ! -f "$prefix/drive_c/windows/system32/kernel32.dll" ]; then
   fail "no 64-bit Wine prefix at $prefix (ctest's wine64_prefix_setup makes it)"
 else
+  # The 64-bit programs run on Wine's 64-bit loader; the 32-bit ones on `wine`, where this machine
+  # can run 32-bit programs at all.
+  archs=x64
+  loader_x64=wine
+  [ -x /usr/lib/wine/wine64 ] && loader_x64=/usr/lib/wine/wine64
+  loader_x86=wine
+  if ! wine_loader win32 && [ -n "$wine_machine_limit" ]; then
+    # No package changes a kernel that runs no 32-bit programs: a skip, under CI too.
+    echo "SKIP: $wine_unavailable; x86/ledctl.exe is not run"
+  else
+    archs="x86 x64"
+  fi
   read -r sign dll <"$models"
   port=14
-  for arch in x86 x64; do
-    [ $arch = x86 ] && windows_arch=win32 || windows_arch=win64
-    if ! wine_loader $windows_arch; then
-      [ -n "$wine_machine_limit" ] || fail "$wine_unavailable"
-      echo "SKIP: $wine_unavailable; the zip's $arch/ledctl.exe is not run"
-      port=$((port + 1))
-      continue
-    fi
+  for arch in $archs; do
+    loader=loader_$arch
     link=$prefix/dosdevices/com$port
     rm -f "$link"
     "$build/tools/signemu" --model "$sign" --link "$link" --json --no-picture --idle-exit 700 >"$work/sign-$arch.json" 2>/dev/null &
     signemu_pid=$!
     for _ in $(seq 50); do [ -L "$link" ] && break; sleep 0.1; done
     WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-      "$wine" "$work/zip/$arch/ledctl.exe" "$work/zip/$arch/$dll" write "AB" --port COM$port >"$work/ledctl-$arch.txt" 2>&1 ||
+      ${!loader} "$work/zip/$arch/ledctl.exe" "$work/zip/$arch/$dll" write "AB" --port COM$port >"$work/ledctl-$arch.txt" 2>&1 ||
       fail "$arch/ledctl.exe: $(tr '\n' ' ' <"$work/ledctl-$arch.txt")"
     wait $signemu_pid
     signemu_pid=
@@ -87,7 +113,20 @@ else
     grep -q '"event":"line"' "$work/sign-$arch.json" && fail "$arch: the line's settings were wrong: $(cat "$work/sign-$arch.json")"
     port=$((port + 1))
   done
+  # From another directory, each ledctl.exe finds its DLL beside it by model name, and one given the
+  # other folder's DLL says which ledctl.exe loads it.
+  read -r sign dll <"$models"
+  for arch in $archs; do
+    loader=loader_$arch
+    other=x64
+    [ $arch = x64 ] && other=x86
+    output=$(cd "$work" && WINEPREFIX=$prefix WINEDEBUG=-all ${!loader} "$work/zip/$arch/ledctl.exe" "$sign" info 2>&1)
+    grep -q '^GetVer: ' <<<"$output" || fail "$arch/ledctl.exe does not find $dll beside it by '$sign': $output"
+    output=$(WINEPREFIX=$prefix WINEDEBUG=-all ${!loader} "$work/zip/$arch/ledctl.exe" "$work/zip/$other/$dll" info 2>&1)
+    grep -q "run the ledctl.exe in the $other folder" <<<"$output" ||
+      fail "$arch/ledctl.exe given an $other DLL does not say which ledctl.exe to use: $output"
+  done
 fi
 
-[ $failures -eq 0 ] && echo "ok: $(basename "$deb") ($(stat -c %s "$deb") bytes) and $(basename "$zip") ($(stat -c %s "$zip") bytes): every file; the C99 host wrote $host_line; x86 and x64 ledctl.exe drove their DLLs"
+[ $failures -eq 0 ] && echo "ok: $(basename "$deb") ($(stat -c %s "$deb") bytes) and $(basename "$zip") ($(stat -c %s "$zip") bytes): every file; lintian clean; the C99 host wrote $host_line; ${archs:-no} ledctl.exe drove their DLLs"
 exit $((failures > 0))

@@ -1,15 +1,27 @@
 # Sourced by the install and package checks.
 
+# Debian's multiarch folder name (x86_64-linux-gnu), where the .pc file goes.
+multiarch=$(cc -print-multiarch)
+
+# The manual pages are made by help2man: without it (and not under CI) trees are checked without them.
+man_pages="share/man/man1/ledctl.1.gz share/man/man1/signemu.1.gz"
+if ! command -v help2man >/dev/null && [ "${CI:-}" != true ]; then
+  echo "SKIP: help2man is not installed; no manual pages are expected"
+  man_pages=
+fi
+
 # The files of a Linux tree, relative to its top (the prefix), one a line.
 linux_tree_files() {
   local models=$1 sign
-  printf '%s\n' bin/ledctl bin/signemu include/ledsign.h include/ledsign_lib.h lib/pkgconfig/ledsign.pc \
+  printf '%s\n' bin/ledctl bin/signemu include/ledsign.h include/ledsign_lib.h lib/$multiarch/pkgconfig/ledsign.pc \
     lib/libledsign.so lib/libledsign.so.1 lib/libledsign.so.1.0.0 \
     lib/cmake/ledsign/ledsignConfig.cmake lib/cmake/ledsign/ledsignConfigVersion.cmake \
     lib/cmake/ledsign/ledsignTargets.cmake lib/python3/dist-packages/ledsign/__init__.py \
     lib/python3/dist-packages/ledsign/plugin.py share/doc/ledsign/csharp/LedSign.cs \
     share/doc/ledsign/csharp/PluginCookbook.cs \
-    share/doc/ledsign/host-integration.md share/doc/ledsign/protocol.md share/doc/ledsign/README.md
+    share/doc/ledsign/host-integration.md share/doc/ledsign/protocol.md share/doc/ledsign/README.md \
+    share/doc/ledsign/copyright share/doc/ledsign/changelog.gz share/doc/ledsign/serial-access.md \
+    share/doc/ledsign/examples/70-ledsign.rules $man_pages share/bash-completion/completions/ledctl
   while read -r sign _; do echo "lib/ledsign/lib$sign.so"; done <"$models"
 }
 
@@ -17,7 +29,7 @@ linux_tree_files() {
 windows_tree_files() {
   local models=$1 arch dll
   shift
-  printf '%s\n' README.txt include/ledsign.h include/ledsign_lib.h docs/host-integration.md docs/protocol.md docs/README.md \
+  printf '%s\n' README.txt include/ledsign.h include/ledsign_lib.h docs/host-integration.md docs/protocol.md \
     bindings/csharp/LedSign.cs bindings/csharp/PluginCookbook.cs
   for arch in "$@"; do
     printf '%s\n' "$arch/ledctl.exe" "$arch/ledsign.dll" "$arch/ledsign.dll.a" "$arch/ledsign.def"
@@ -34,7 +46,7 @@ use_like_a_host() {
   local top=$1 models=$2 work=$3 plugindir first
   local here
   here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-  export PKG_CONFIG_PATH=$top/lib/pkgconfig
+  export PKG_CONFIG_PATH=$top/lib/$multiarch/pkgconfig
   plugindir=$(realpath -m "$(pkg-config --variable=plugindir ledsign)") || fail "pkg-config does not know ledsign"
   [ "$plugindir" = "$top/lib/ledsign" ] || fail "plugindir is $plugindir, not $top/lib/ledsign"
 
@@ -64,6 +76,13 @@ use_like_a_host() {
   [ "$(env -u LEDSIGN_LIBRARY PYTHONPATH="$top/lib/python3/dist-packages" /usr/bin/python3 -c \
        'import ledsign; print(" ".join(model.name for model in ledsign.models()))' 2>&1)" = "$(awk '{print $1}' "$models" | tr '\n' ' ' | sed 's/ $//')" ] ||
     fail "the installed Python package does not list the models"
+
+  # An installed ledctl finds an installed plug-in by its model or its file name, from any directory.
+  local name
+  for name in "$first" "lib$first.so"; do
+    (cd "$work" && "$top/bin/ledctl" "$name" info 2>&1) | grep -q '^GetVer: ' ||
+      fail "the installed ledctl does not find '$name' in its plug-in folder"
+  done
 
   mkdir -p "$work/project"
   cat >"$work/project/CMakeLists.txt" <<'CMAKE'

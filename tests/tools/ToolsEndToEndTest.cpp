@@ -49,6 +49,8 @@ public:
         if (out_ >= 0) close(out_);
     }
 
+    void Signal(int number) { kill(pid_, number); }
+
     // The next line of output, or "" when none came in time.
     std::string ReadLine(int timeoutMs) {
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -105,12 +107,19 @@ struct Result {
     std::string output;
 };
 
-// Runs ledctl with the arguments; a first argument "--as-nobody" runs it as user and group nobody.
+// Runs ledctl with the arguments; a first argument "--as-nobody" runs it as user and group nobody,
+// "--holding PATH" with PATH open on its descriptor 3, as a shell's `3<>PATH` leaves it.
 Result RunLedctl(std::vector<std::string> args) {
     const bool asNobody = !args.empty() && args[0] == "--as-nobody";
     if (asNobody) args.erase(args.begin());
+    std::string holding;
+    if (args.size() > 1 && args[0] == "--holding") {
+        holding = args[1];
+        args.erase(args.begin(), args.begin() + 2);
+    }
     args.insert(args.begin(), LEDCTL_PATH);
     if (asNobody) args.insert(args.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    if (!holding.empty()) args.insert(args.begin(), {"/bin/sh", "-c", "exec \"$0\" \"$@\" 3<>" + holding});
     Child ledctl(args, true);
     Result result;
     result.status = ledctl.Finish(20000, result.output);
@@ -191,10 +200,15 @@ TEST(ToolsEndToEnd, SignemuReportsAWrongSpeedAndFramesTooClose) {
     static const char kFrames[] = "\x05\x01\x03\x01\x00\x40\x10\x01" "B" "\x05\x01\x03\x01\x00\x40\x10\x01" "C";
     const std::string frames(kFrames, sizeof kFrames - 1);
     EXPECT_EQ(write(line, frames.data(), frames.size()), static_cast<ssize_t>(frames.size()));
+    // The pause comes after a row, never after a clear: a row right after a clear is what the
+    // protocol sends for ClearLed then Write2Led, and no fault.
+    usleep(300000);
+    static const char kClearThenRow[] = "*01D\r" "\x05\x01\x03\x01\x00\x40\x10\x01" "D";
+    EXPECT_EQ(write(line, kClearThenRow, sizeof kClearThenRow - 1), static_cast<ssize_t>(sizeof kClearThenRow - 1));
     std::string output;
     EXPECT_EQ(signemu.Finish(20000, output), 0);
     close(line);
-    EXPECT_EQ(Events(output), (std::vector<std::string>{"row1=A|41", "line", "row1=B|42", "timing", "row1=C|43"}))
+    EXPECT_EQ(Events(output), (std::vector<std::string>{"row1=A|41", "line", "row1=B|42", "timing", "row1=C|43", "clear", "row1=D|44"}))
         << output;
     EXPECT_NE(output.find("\"frame\":\"05 01 03 01 00 40 10 01 41\""), std::string::npos) << output;
     std::istringstream lines(output);
@@ -245,6 +259,42 @@ TEST(ToolsEndToEnd, SignemuRefusesPathsItMustNotTouch) {
     std::fclose(kept);
     EXPECT_STREQ(contents, "keep me");
     std::remove(file.c_str());
+    rmdir(directory);
+}
+
+// Where a symlink leads, or "" for none.
+std::string LinkTarget(const std::string& link) {
+    char target[256] = {};
+    return readlink(link.c_str(), target, sizeof target - 1) > 0 ? target : "";
+}
+
+// A second signemu never takes a live sign's --link, and each removes its own at its end, also when
+// its terminal hangs up (SIGHUP); a link left by a signemu that was killed leads nowhere and is taken.
+TEST(ToolsEndToEnd, SignemuKeepsAnotherSignsLinkAndRemovesItsOwnOnHangUp) {
+    char directory[] = "/tmp/signemu-link-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const std::string link = std::string(directory) + "/sign";
+    const std::vector<std::string> args = {SIGNEMU_PATH, "--model", "dorun", "--json", "--link", link};
+    Child first(args, false);
+    const std::string firstPort = Field(first.ReadLine(10000), "path");
+    ASSERT_EQ(LinkTarget(link), firstPort);
+    Child second(args, true);
+    std::string output;
+    EXPECT_EQ(second.Finish(10000, output), 2);
+    EXPECT_NE(output.find("leads to " + firstPort + ", which is there"), std::string::npos) << output;
+    EXPECT_EQ(LinkTarget(link), firstPort);
+    first.Signal(SIGHUP);
+    EXPECT_EQ(first.Finish(10000, output), 0) << output;
+    EXPECT_EQ(LinkTarget(link), "");
+
+    ASSERT_EQ(symlink("/dev/pts/999999", link.c_str()), 0);
+    Child third(args, false);
+    const std::string thirdPort = Field(third.ReadLine(10000), "path");
+    EXPECT_EQ(LinkTarget(link), thirdPort);
+    third.Signal(SIGTERM);
+    EXPECT_EQ(third.Finish(10000, output), 0) << output;
+    EXPECT_EQ(LinkTarget(link), "");
+    std::remove(link.c_str());
     rmdir(directory);
 }
 
@@ -313,6 +363,7 @@ TEST(ToolsEndToEnd, LedctlReportsWhatWentWrong) {
         {"not a serial device", {PluginPath("brava"), "clear", "--port", "/dev/null"}, 7, "not a serial device"},
         {"speed refused", {PluginPath("brava"), "clear", "--port", free.PortName(), "--baud", "12345"}, 8, "speed was refused"},
         {"in use", {PluginPath("brava"), "clear", "--port", pty.PortName()}, 6, "in use: " + pty.SlavePath() + " is held by " + std::to_string(getpid())},
+        {"in use, ledctl handed the port too", {"--holding", pty.SlavePath(), PluginPath("brava"), "clear", "--port", pty.PortName()}, 6, "(tools_end_to_en). Next: close"},  // ledctl, the last process, not named
         {"locked by another user", {"--as-nobody", PluginPath("brava"), "clear", "--port", locked.PortName()}, 6, "in use: " + locked.SlavePath() + " is held by a process this user cannot see."},
         {"held exclusively by another user", {"--as-nobody", PluginPath("brava"), "clear", "--port", exclusive.PortName()}, 6, "in use: " + exclusive.SlavePath() + " is held exclusively by a process this user cannot see."},
         {"permission denied", {"--as-nobody", PluginPath("brava"), "clear", "--port", pty.PortName()}, 5, "permission denied: " + pty.SlavePath() + " belongs to group "},
@@ -337,6 +388,8 @@ TEST(ToolsEndToEnd, LedctlReportsWhatWentWrong) {
         const Result result = RunLedctl(c.args);
         EXPECT_EQ(result.status, c.status) << result.output;
         EXPECT_NE(result.output.find(c.message), std::string::npos) << result.output;
+        // Both streams in one pipe, as in a log: a diagnosis comes after the call it explains.
+        if (c.status >= 4) EXPECT_LT(result.output.find("OpenLed: "), result.output.find(c.message)) << result.output;
     }
     close(holder);
 }

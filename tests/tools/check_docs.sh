@@ -34,5 +34,44 @@ while IFS= read -r line; do
   [ -n "$found" ] || fail "a host cannot install what this says (nothing in ledsign.h): $line"
 done < <(grep -hiE "host install|host sets|host registers" "$source"/README.md "$source"/docs/*.md)
 
-[ $failures -eq 0 ] && echo "ok: $checked port names fit; every hook a host installs is in ledsign.h"
+# Every source file the docs name is there (not build outputs, not placeholders such as NAME.h).
+while IFS=: read -r file path; do
+  case $path in */[A-Z]*[A-Z].*) continue ;; esac
+  [ -e "$source/$path" ] || fail "$(basename "$file") names $path, which is not there"
+done < <(grep -oE '`(tools|signs|serial|driver|include|tests|scripts|docs|cmake|packaging)/[A-Za-z0-9_./-]+\.(h|cpp|c|md|sh|txt|in|cmake)`' \
+           "$source"/README.md "$source"/docs/*.md | tr -d '`')
+
+# The installers' README names COM10 and above plainly: "\\.\COM100" would not fit the record.
+grep -q 'COM256' "$source/docs/windows-installers.txt.in" || fail "the installers' README does not say COM10..COM256 work by name"
+grep -qF '\\.\COM' "$source/docs/windows-installers.txt.in" && fail "the installers' README suggests \\.\COMn names"
+
+# A clear makes no pause and needs none after it: the guide, the protocol reference and both helps say so.
+for text in ledctl-help.txt signemu-help.txt host-integration.md protocol.md; do
+  grep -iE 'clear' "$texts/$text" | grep -qiE 'no pause' || fail "$text does not say a clear needs no pause after it"
+done
+
+# --version on both tools, whatever else is missing from the command line.
+for tool in "$ledctl" "$signemu"; do
+  name=$(basename "$tool")
+  "$tool" --version | grep -qxE "$name [0-9]+\.[0-9]+" || fail "$name --version: $("$tool" --version 2>&1)"
+done
+
+# The manual pages, beside the tools in the build, hold every option of the help they are made from.
+for tool in "$ledctl" "$signemu"; do
+  name=$(basename "$tool")
+  page=$(dirname "$tool")/$name.1.gz
+  if [ ! -f "$page" ] && ! command -v help2man >/dev/null && [ "${CI:-}" != true ]; then
+    echo "SKIP: help2man is not installed; no manual page for $name"
+    continue
+  elif [ ! -f "$page" ]; then
+    fail "no manual page $page"
+    continue
+  fi
+  manual=$(zcat "$page" | sed 's/\\-/-/g')
+  for option in $(grep -oE -- '--[a-z][a-z-]*' "$texts/$name-help.txt" | sort -u); do
+    grep -qe "$option" <<<"$manual" || fail "$name.1 lacks $option"
+  done
+done
+
+[ $failures -eq 0 ] && echo "ok: $checked port names fit; every hook a host installs is in ledsign.h; named files are there; versions and manual pages"
 exit $((failures > 0))

@@ -22,30 +22,9 @@ bool SixtyFourBit() {
     const char* arch = getenv("LEDSIGN_WINE_ARCH");
     return arch != nullptr && std::string(arch) == "x64";
 }
-
-// Debian's `wine` script always starts the 32-bit loader once wine32 is installed: 64-bit
-// programs are started through the 64-bit loader itself (tests/wine/wine-loader.sh does the same).
-constexpr char kWine64Loader[] = "/usr/lib/wine/wine64";
-constexpr char kWine32Loader[] = "/usr/lib/wine/wine";
-
-// False on a kernel that runs no 32-bit programs (exec gives "Exec format error").
-bool Runs32BitPrograms() {
-    static const bool runs = [] {
-        if (access(kWine32Loader, X_OK) != 0) return true;  // a Wine without it answers for itself
-        const pid_t child = fork();
-        if (child == 0) {
-            const int null = open("/dev/null", O_RDWR);
-            dup2(null, 1);
-            dup2(null, 2);
-            execl(kWine32Loader, kWine32Loader, "--version", static_cast<char*>(nullptr));
-            _exit(errno == ENOEXEC ? 126 : 127);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        return !(WIFEXITED(status) && WEXITSTATUS(status) == 126);
-    }();
-    return runs;
-}
+// Debian's 64-bit loader. The `wine` command starts the 32-bit one first, which a machine that
+// cannot run 32-bit programs refuses; the 64-bit prefix runs its programs with this one.
+const char kWine64Loader[] = "/usr/lib/wine/wine64";
 }  // namespace
 
 std::string WineSetup::WinePath() {
@@ -63,9 +42,19 @@ std::string WineSetup::WinePath() {
     return {};
 }
 
-bool WineSetup::WineInstalled() { return !WinePath().empty(); }
+bool WineSetup::MachineRunsBuild() {
+    // The 32-bit prefix needs Wine's 32-bit loader, which a kernel without 32-bit support cannot run.
+    static const bool runs32Bit = access("/usr/lib/wine/wine", X_OK) != 0 ||
+                                  std::system("/usr/lib/wine/wine --version >/dev/null 2>&1") == 0;
+    return SixtyFourBit() || runs32Bit;
+}
 
-bool WineSetup::MachineRunsBuild() { return SixtyFourBit() || Runs32BitPrograms(); }
+std::string WineSetup::Missing() {
+    if (WinePath().empty()) return "wine is not installed (install wine and wine32)";
+    return MachineRunsBuild() ? "" : "this machine's kernel runs no 32-bit programs (Wine's 32-bit loader does not start)";
+}
+
+bool WineSetup::WineInstalled() { return Missing().empty(); }
 
 bool WineSetup::MustRun() { return UnderCi(); }
 
@@ -128,10 +117,10 @@ WineHost::WineHost(const std::string& dllName, const std::vector<std::string>& s
 WineHost::WineHost(const Program& program) {
     std::vector<std::string> args = {"wine", WineSetup::WindowsBuildDir() + "/" + program.path};
     args.insert(args.end(), program.arguments.begin(), program.arguments.end());
-    Start(args, {});
+    Start(args, {}, program.console);
 }
 
-void WineHost::Start(std::vector<std::string> args, const std::vector<std::string>& extraEnvironment) {
+void WineHost::Start(std::vector<std::string> args, const std::vector<std::string>& extraEnvironment, bool console) {
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
         throw std::runtime_error("no pipes");
@@ -141,9 +130,11 @@ void WineHost::Start(std::vector<std::string> args, const std::vector<std::strin
     errorFiller_ = open(("/proc/self/fd/" + std::to_string(err[1])).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
 
     // The environment is made before the fork: the child of a threaded process only execs.
-    std::vector<std::string> environment = {"WINEPREFIX=" + WineSetup::Prefix(), "WINEDEBUG=-all,+debugstr",
+    // On a console Wine's own debug lines would land between the program's: none there.
+    std::vector<std::string> environment = {"WINEPREFIX=" + WineSetup::Prefix(),
+                                            console ? "WINEDEBUG=-all" : "WINEDEBUG=-all,+debugstr",
                                             "WINEDLLOVERRIDES=mscoree,mshtml="};
-    if (SixtyFourBit()) environment.push_back(std::string("WINELOADER=") + WineSetup::WinePath());
+    if (SixtyFourBit()) environment.push_back("WINELOADER=" + WineSetup::WinePath());
     environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
     for (char** variable = environ; *variable != nullptr; ++variable) {
         const std::string entry = *variable;
@@ -154,12 +145,27 @@ void WineHost::Start(std::vector<std::string> args, const std::vector<std::strin
         }
     }
     args[0] = WineSetup::WinePath();
-    child_ = StartProgram(args, StandardStreams{in[0], out[1], err[1]}, environment, true);
+    int terminal = -1;  // the console's far side, read as the output
+    if (console) {
+        terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        const int slave = terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0
+                              ? open(ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC)
+                              : -1;
+        if (slave < 0) throw std::runtime_error("no pseudo-terminal for the console");
+        child_ = StartProgram(args, StandardStreams{slave, slave, slave}, environment, true);
+        close(slave);
+    } else {
+        child_ = StartProgram(args, StandardStreams{in[0], out[1], err[1]}, environment, true);
+    }
     close(in[0]);
     close(out[1]);
     close(err[1]);
     input_ = in[1];
     output_ = out[0];
+    if (terminal >= 0) {
+        close(output_);
+        output_ = terminal;
+    }
     errors_ = err[0];
     fcntl(output_, F_SETFL, O_NONBLOCK);
     fcntl(errors_, F_SETFL, O_NONBLOCK);

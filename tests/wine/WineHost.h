@@ -25,10 +25,12 @@ struct Line {
 // LEDSIGN_WINE_ARCH=x64 the tests run the 64-bit build in a 64-bit prefix.
 struct WineSetup {
     static std::string WinePath();  // empty without Wine
-    static bool WineInstalled();
+    // Why Wine cannot run the programs of this architecture here, or "" when it can.
+    static std::string Missing();
     // False where no package can help: a kernel that runs no 32-bit programs cannot run the
     // 32-bit build under Wine.
     static bool MachineRunsBuild();
+    static bool WineInstalled();
     static bool MustRun();  // CI=true
     static std::string WindowsBuildDir();
     static std::string Prefix();
@@ -59,16 +61,16 @@ private:
     int lock_ = -1;
 };
 
-// Ends the test unless Wine can run the build here: a skip on a machine that cannot (whatever
-// CI says), else a skip or, under CI, a failure when Wine is missing.
-#define LEDSIGN_REQUIRE_WINE(what)                                                                          \
-    do {                                                                                                    \
-        if (!::ledsign::test::WineSetup::MachineRunsBuild()) {                                              \
-            GTEST_SKIP() << "this machine's kernel runs no 32-bit programs: " what " not run under Wine";  \
-        }                                                                                                   \
-        if (!::ledsign::test::WineSetup::WineInstalled()) {                                                 \
-            LEDSIGN_SKIP_OR_FAIL("wine is not installed: " what " not run (install wine and wine32)");     \
-        }                                                                                                   \
+// Ends the test unless Wine can run the build here: a skip where the machine cannot (under CI too,
+// since no package changes it), else a skip or, under CI, a failure when Wine is missing.
+#define LEDSIGN_REQUIRE_WINE(what)                                                            \
+    do {                                                                                      \
+        if (!::ledsign::test::WineSetup::MachineRunsBuild()) {                                \
+            GTEST_SKIP() << ::ledsign::test::WineSetup::Missing() << ": " what " not run";    \
+        }                                                                                     \
+        if (!::ledsign::test::WineSetup::WineInstalled()) {                                   \
+            LEDSIGN_SKIP_OR_FAIL(::ledsign::test::WineSetup::Missing() << ": " what " not run"); \
+        }                                                                                     \
     } while (false)
 
 class WineHost {
@@ -80,6 +82,9 @@ public:
     struct Program {
         std::string path;  // under the Windows build directory
         std::vector<std::string> arguments;
+        // On a console: a terminal as standard input, output and error, which Wine writes as a
+        // Windows console; Output() is what it shows (Errors() stays empty).
+        bool console = false;
     };
     explicit WineHost(const Program& program);
     ~WineHost();
@@ -104,7 +109,7 @@ public:
     std::vector<std::string> TraceLines() const;
 
 private:
-    void Start(std::vector<std::string> args, const std::vector<std::string>& extraEnvironment);
+    void Start(std::vector<std::string> args, const std::vector<std::string>& extraEnvironment, bool console = false);
     void ReadLoop();
     void Drain(int fd, std::string& pending, std::vector<Line>& lines);
 

@@ -78,7 +78,7 @@ std::vector<std::string> LoadAndUnloadTraces(const WineSign& c) {
 class WineDll : public ::testing::TestWithParam<WineSign> {
 protected:
     void SetUp() override {
-        LEDSIGN_REQUIRE_WINE("the Windows DLLs");
+        LEDSIGN_REQUIRE_WINE("the Windows DLLs are");
         ASSERT_EQ(access(WineSetup::HostExe().c_str(), R_OK), 0)
             << "no " << WineSetup::HostExe() << ": build the windows preset first";
         const std::string dll = WineSetup::WindowsBuildDir() + "/" + GetParam().dll;
@@ -376,8 +376,8 @@ private:
 // each, says so, and finds a COM port that only answers an open (Wine lists a pty-mapped port
 // nowhere). It says why an open failed. Probing opens COM1 too, which Wine maps to the machine's
 // console: COM1 is leased to a pty first, so the test holds the COM1 lock.
-TEST(WineTools, LedctlListsWithoutOpeningProbesCom1AndCom12OnRequestAndExplainsAFailedOpen) {
-    LEDSIGN_REQUIRE_WINE("the Windows tools");
+TEST(WineTools, LedctlListsWithoutOpeningProbesCom1AndCom12OnRequestExplainsAFailedOpenAndNamesCom1WithoutPort) {
+    LEDSIGN_REQUIRE_WINE("the Windows tools are");
     const SignCase& c = kSignCases[0];
     Pty consoleStandIn;
     Pty pty;
@@ -415,12 +415,20 @@ TEST(WineTools, LedctlListsWithoutOpeningProbesCom1AndCom12OnRequestAndExplainsA
     bool explained = false;
     for (const Line& line : missing.Errors()) explained |= line.text.find("no such device: COM98") != std::string::npos;
     EXPECT_TRUE(explained);
+    // Without --port the DLL opens COM1 (on many stations the console): ledctl names it.
+    WineHost unnamed(WineHost::Program{"tools/ledctl.exe", {WineSetup::WindowsPath(WineSetup::WindowsBuildDir() + "/" + c.dll),
+                                                           "write", "Hi"}});
+    EXPECT_EQ(unnamed.Finish(), 0);
+    bool named = false;
+    for (const Line& line : unnamed.Errors()) named |= line.text.find("no --port given: the plug-in opens COM1") != std::string::npos;
+    EXPECT_TRUE(named) << ::testing::PrintToString(unnamed.Output());
+    EXPECT_FALSE(consoleStandIn.WaitForBytes(1).empty());
 }
 
 // ledctl.exe --trace shows the DLL's trace itself, read from the debug output as it comes: no
 // debug-output viewer is needed.
 TEST(WineTools, LedctlTraceShowsTheDllsTraceLines) {
-    LEDSIGN_REQUIRE_WINE("the Windows tools");
+    LEDSIGN_REQUIRE_WINE("the Windows tools are");
     const SignCase& c = kSignCases[0];
     Pty pty;
     pty.HoldSlave();
@@ -440,9 +448,58 @@ TEST(WineTools, LedctlTraceShowsTheDllsTraceLines) {
     EXPECT_EQ(Hex(pty.WaitForBytes(Bytes(c.twoRowBytes).size())), c.twoRowBytes);
 }
 
+// What a console shows of a line Wine drew on it: without its cursor and erase sequences (Wine
+// moves over a space with "erase to the end, one column right").
+std::string ConsoleText(std::string line) {
+    for (size_t at; (at = line.find("\x1B[K\x1B[1C")) != std::string::npos;) line.replace(at, 7, " ");
+    for (size_t at; (at = line.find('\x1B')) != std::string::npos;) {
+        const size_t end = line.find_first_of("ABCDEFGHJKlhm", at + 2);
+        line.erase(at, end == std::string::npos ? std::string::npos : end - at + 1);
+    }
+    line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
+    // Milliseconds since load vary from run to run.
+    const size_t plus = line.find(" +");
+    const size_t ms = line.find(" ms ", plus);
+    if (plus != std::string::npos && ms != std::string::npos) line.replace(plus + 2, ms - plus - 2, "N");
+    return line;
+}
+
+// On a console, where the DLL's trace (shown by ledctl's reader thread) and ledctl's own lines meet,
+// each line comes whole and in the order it was made: the load's trace first, the unload's last.
+TEST(WineTools, LedctlTraceAndOwnLinesStayWholeAndInOrderOnAConsole) {
+    LEDSIGN_REQUIRE_WINE("the Windows tools are");
+    Pty pty;
+    pty.HoldSlave();
+    ComPort port(pty);
+    ASSERT_TRUE(port.Mapped());
+    WineHost ledctl(WineHost::Program{"tools/ledctl.exe", {WineSetup::WindowsPath(WineSetup::WindowsBuildDir() + "/BRAVAX.DLL"),
+                                                          "write", "AB#D", "--port", port.Name(), "--trace"}, true});
+    EXPECT_EQ(ledctl.Finish(), 0);
+    std::vector<std::string> shown;
+    for (const std::string& line : ledctl.Output()) {
+        const std::string text = ConsoleText(line);
+        if (!text.empty()) shown.push_back(text);
+    }
+    const std::vector<std::string> expected = {
+        "BRAVAX.DLL Initializing!",
+        "InitLed: " + port.Name() + " 2400,8,NONE,1",
+        "OpenLed: 1 (open)",
+        "BRAVAX.DLL +N ms write 05 01 03 01 00 58 20 02 = 1",
+        "BRAVAX.DLL +N ms write 41 42 = 1",
+        "BRAVAX.DLL +N ms pause 100",
+        "BRAVAX.DLL +N ms write 05 01 03 02 00 58 20 01 = 1",
+        "BRAVAX.DLL +N ms write 44 = 1",
+        "BRAVAX.DLL +N ms pause 100",
+        "Write2Led: 1 (4 bytes)",
+        "CloseLed: done",
+        "BRAVAX.DLL Terminating!",
+    };
+    EXPECT_EQ(shown, expected);
+}
+
 // ledsign.dll, as a Windows host links it, drives two signs on two COM ports at once.
 TEST(WineLibrary, DrivesTwoSignsOnTwoComPorts) {
-    LEDSIGN_REQUIRE_WINE("the Windows library");
+    LEDSIGN_REQUIRE_WINE("the Windows library is");
     Pty first;
     Pty second;
     first.HoldSlave();

@@ -85,6 +85,7 @@ CLI::Validator WholeNumber(int64_t min, int64_t max) {
 void SetHelp(CLI::App& app, const std::string& usage, const std::string& description, const std::string& footer) {
     app.formatter(std::make_shared<ToolFormatter>(usage));
     app.set_help_flag("-h,--help", "show this help");
+    app.set_version_flag("--version", app.get_name() + " " + LEDSIGN_VERSION, "show the version");
     // A path such as /tmp/x/BRAVAX.DLL is an argument, never a Windows-style /option.
     app.allow_windows_style_options(false);
     app.description(description);
@@ -97,6 +98,9 @@ int ParseCommandLine(CLI::App& app, const std::vector<std::string>& args) {
         app.parse(reversed);
     } catch (const CLI::CallForHelp&) {
         std::fputs(app.help().c_str(), stdout);
+        return 0;
+    } catch (const CLI::CallForVersion& version) {
+        std::printf("%s\n", version.what());
         return 0;
     } catch (const CLI::ParseError& error) {
         std::fprintf(stderr, "%s: %s\n(%s --help shows the options)\n", app.get_name().c_str(), error.what(),

@@ -13,11 +13,11 @@ namespace ledsign::tools {
 CLI::Validator WholeNumber(int64_t min, int64_t max);
 
 // The help as a tool prints it: `usage` in place of the parser's own usage line, then the
-// description, the options from the table and the footer.
+// description, the options from the table and the footer; --version prints "NAME VERSION".
 void SetHelp(CLI::App& app, const std::string& usage, const std::string& description, const std::string& footer);
 
 // Parses the arguments (without the program's name). Returns -1 to go on, 0 after printing the
-// help, or 2 after saying what was wrong with the command line.
+// help or the version, or 2 after saying what was wrong with the command line.
 int ParseCommandLine(CLI::App& app, const std::vector<std::string>& args);
 
 }  // namespace ledsign::tools

@@ -3,19 +3,21 @@
 #include <cstdio>
 
 #include "tools/common/CommandLine.h"
+#include "tools/ledctl/Console.h"
+#include "tools/ledctl/PluginLookup.h"
 
 namespace ledsign::tools {
 
 int UsageError(const std::string& message) {
-    std::fprintf(stderr, "ledctl: %s\n(ledctl --help shows the options)\n", message.c_str());
+    Say(stderr, "ledctl: %s\n(ledctl --help shows the options)\n", message.c_str());
     return kUsage;
 }
 
 namespace {
 
 const char kUsageLines[] =
-    "usage: ledctl PLUGIN COMMAND [ARGUMENT] [OPTIONS]\n"
-    "       ledctl ports [--json] [--probe]\n";
+    "Usage: ledctl PLUGIN COMMAND [ARGUMENT] [OPTIONS]\n"
+    "  or:  ledctl ports [--json] [--probe]\n";
 
 const char kDescription[] =
     "Loads the LED-sign plug-in PLUGIN (./libbrava.so, BRAVAX.DLL, ...) and calls it as a host does.\n"
@@ -26,7 +28,8 @@ const char kDescription[] =
     "                 each row in turn, so the part after '#' stays; dorun shows '#' as text);\n"
     "                 TEXT '-' reads the text from standard input; '--' before a TEXT that\n"
     "                 starts with '-'\n"
-    "  clear          blank the sign\n"
+    "  clear          blank the sign; no pause follows (the protocol has none after a clear), so\n"
+    "                 a text may follow at once\n"
     "  mode N         set display mode N (0..255); the signs accept and ignore it\n"
     "  ports          list this machine's serial ports: the name to give the plug-in, what the\n"
     "                 device is, whether it is in use and whether this user may open it; no port\n"
@@ -36,16 +39,24 @@ const char kDescription[] =
     "in use and by whom, not a serial device, settings refused); when Write2Led fails, whether the\n"
     "port went away or the line stalled.\n"
     "\n"
-    "Line options: without any of them the plug-in uses its built-in defaults on COM1. Values given\n"
-    "are passed to the plug-in as they are; missing ones come from the settings the sign reports.";
+    "PLUGIN may also be a sign model (%s) or a plug-in's file name: ledctl\n"
+    "looks in the current directory, then in the plug-in folder (Linux: lib/ledsign beside ledctl's\n"
+    "bin/, /usr/lib/ledsign from the package; Windows: the folder of ledctl.exe).\n"
+    "\n"
+    "Line options: without any of them the plug-in uses its built-in defaults on COM1, and ledctl\n"
+    "says so. Values given are passed to the plug-in as they are; missing ones come from the\n"
+    "settings the sign reports.";
 
 const char kFooter[] =
     "Examples:\n"
-    "  ledctl ports\n"
-    "  ledctl ./libbrava.so info\n"
-    "  ledctl ./libbrava.so write '欢迎光临#OK' --port pts/3\n"
+    "  ledctl ports                      the serial ports of this machine\n"
+    "  ledctl brava info                 what the brava plug-in reports\n"
+    "  ledctl brava write '欢迎光临#OK' --port pts/3\n"
+    "                                    two rows on a sign behind pts/3\n"
     "  ledctl ./libbrava.so write -- '-5 °C' --port=ttyUSB0 --trace\n"
+    "                                    a text that starts with '-', traced\n"
     "  ledctl BRAVAX.DLL clear --port COM12 --baud 9600\n"
+    "                                    (Windows) blank the sign on COM12\n"
     "\n"
     "Exit status: 0 done; 1 the plug-in reported a failure (result printed; with --repeat, any call\n"
     "did); 2 usage error;\n"
@@ -58,7 +69,10 @@ struct OptionTable {
 };
 
 OptionTable DeclareOptions(CLI::App& app, Options& options, std::vector<std::string>& words) {
-    SetHelp(app, kUsageLines, kDescription, kFooter);
+    std::string description(sizeof kDescription + 64, '\0');
+    description.resize(
+        static_cast<size_t>(std::snprintf(description.data(), description.size(), kDescription, ModelNames().c_str())));
+    SetHelp(app, kUsageLines, description, kFooter);
     const CLI::Validator anyNumber = WholeNumber(INT32_MIN, INT32_MAX);
     OptionTable table{};
     table.port = app.add_option("--port", options.port,

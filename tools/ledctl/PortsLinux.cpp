@@ -66,9 +66,12 @@ Holders FindHolders(const std::string& path) {
     Holders holders;
     DIR* proc = opendir("/proc");
     if (proc == nullptr) return {{}, true};
+    // ledctl is never named: closing it frees nothing (it holds only what it was handed, a shell's
+    // `3<>port`, and whoever handed it is named too).
+    const std::string self = std::to_string(getpid());
     for (dirent* process; (process = readdir(proc)) != nullptr;) {
         const std::string pid = process->d_name;
-        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        if (pid.empty() || pid == self || pid.find_first_not_of("0123456789") != std::string::npos) continue;
         const std::string fdDirectory = "/proc/" + pid + "/fd";
         DIR* fds = opendir(fdDirectory.c_str());
         if (fds == nullptr) {
@@ -173,7 +176,8 @@ OpenDiagnosis ExplainPermission(const std::string& path, const struct stat& stat
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
     return {OpenFailure::kPermission, what + " (mode " + mode +
                                           "), which gives no sign user access. Next: a udev rule"
-                                          " giving it GROUP=\"dialout\", MODE=\"0660\" (the host guide shows one),"
+                                          " giving it GROUP=\"dialout\", MODE=\"0660\" (examples/70-ledsign.rules in "
+                                          "the package's doc folder is one),"
                                           " then sudo usermod -aG dialout $USER and log in again."};
 }
 

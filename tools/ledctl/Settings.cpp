@@ -7,10 +7,11 @@
 
 #include "serial/SerialPort.h"
 #include "signs/AllModels.h"
+#include "tools/ledctl/Console.h"
 
 namespace ledsign::tools {
 
-void Warn(const std::string& message) { std::fprintf(stderr, "ledctl: warning: %s\n", message.c_str()); }
+void Warn(const std::string& message) { Say(stderr, "ledctl: warning: %s\n", message.c_str()); }
 
 namespace {
 
@@ -124,11 +125,23 @@ void InitWithSettings(const PluginExports& plugin, const Options& options, const
                   settings.stopBits);
     if (options.lineOptions) {
         WarnAboutSettings(options);
-        std::printf("InitLed: %s %s\n", settings.portName, used);
+        Say(stdout, "InitLed: %s %s\n", settings.portName, used);
         plugin.InitLed(&settings);
     } else {
-        std::printf("InitLed: plug-in defaults (COM1)\n");
+        Say(stdout, "InitLed: plug-in defaults (COM1)\n");
         plugin.InitLed(nullptr);
+    }
+    // COM1 is the console on many stations: the port is named whenever the user did not choose it.
+    if (!options.hasPort) {
+#if defined(_WIN32)
+        const char* port = "COM1";
+#else
+        const char* port = "COM1 (/dev/ttyS0)";
+#endif
+        Say(stderr,
+            "ledctl: no --port given: the plug-in opens %s, its built-in port; --port chooses another "
+            "(`ledctl ports` lists them)\n",
+            port);
     }
     // What the line really runs at: a sign with fixed settings ignores the record; without a record
     // the plug-in's built-in defaults apply, which need not be what the sign reports.
@@ -136,8 +149,8 @@ void InitWithSettings(const PluginExports& plugin, const Options& options, const
     if (model != nullptr && (model->identity.fixedLineSettings || !options.lineOptions)) {
         std::snprintf(used, sizeof used, "%d,8,NONE,1", model->identity.defaultBaudRate);
         line = used;
-        std::printf("  the plug-in %s: %s\n",
-                    model->identity.fixedLineSettings ? "always uses" : "uses its built-in defaults", used);
+        Say(stdout, "  the plug-in %s: %s\n",
+            model->identity.fixedLineSettings ? "always uses" : "uses its built-in defaults", used);
     }
     if (!line.empty() && line != attributes.commText) {
         Warn("the line runs at " + line + " but the sign reports " + attributes.commText +

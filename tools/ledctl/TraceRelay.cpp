@@ -4,10 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/ledctl/Console.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 #endif
 
@@ -73,7 +76,15 @@ bool TraceRelay::Start(std::string& why) {
         Stop();
         return false;
     }
+    SetCatchUp(&TraceRelay::CatchUp, this);
     return true;
+}
+
+// A line handed over is shown before the relay gives the buffer back: once the buffer is ready
+// again, every line the plug-in wrote so far is on the screen.
+void TraceRelay::CatchUp(void* relay) {
+    HANDLE ready = static_cast<TraceRelay*>(relay)->bufferReady_;
+    if (WaitForSingleObject(ready, 2000) == WAIT_OBJECT_0) SetEvent(ready);
 }
 
 void TraceRelay::Relay() {
@@ -86,7 +97,12 @@ void TraceRelay::Relay() {
         if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return;
         if (buffer.processId != GetCurrentProcessId()) continue;
         std::string text(buffer.text, strnlen(buffer.text, sizeof buffer.text));
-        std::fputs(text.c_str(), stderr);
+        {
+            const ConsoleLock lock;
+            std::fflush(stdout);
+            std::fwrite(text.data(), 1, text.size(), stderr);
+            std::fflush(stderr);
+        }
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
         Notice(text);
     }
@@ -94,6 +110,7 @@ void TraceRelay::Relay() {
 
 void TraceRelay::Stop() {
     if (!running_.exchange(false)) return;
+    SetCatchUp(nullptr, nullptr);
     if (stop_ != nullptr) SetEvent(stop_);
     if (reader_ != nullptr) {
         WaitForSingleObject(reader_, INFINITE);
@@ -127,38 +144,67 @@ bool TraceRelay::Start(std::string& why) {
     }
     close(ends[1]);
     pipeRead_ = ends[0];
+    // Read only what is there: the relay and ledctl's own texts take turns under the console lock.
+    fcntl(pipeRead_, F_SETFL, fcntl(pipeRead_, F_GETFL) | O_NONBLOCK);
     running_ = true;
     reader_ = std::thread([this] { Relay(); });
+    SetCatchUp(&TraceRelay::CatchUp, this);
     return true;
 }
 
-void TraceRelay::Relay() {
-    std::string pending;
+void TraceRelay::CatchUp(void* relay) {
+    const ConsoleLock lock;
+    static_cast<TraceRelay*>(relay)->Forward();
+}
+
+// Everything is shown as it comes, ledctl's own messages as well as the trace, a whole line at a
+// time; bytes are read only under the console lock, so nothing read is shown after a later text.
+void TraceRelay::Forward() {
     char buffer[4096];
-    for (ssize_t got; (got = read(pipeRead_, buffer, sizeof buffer)) != 0;) {
-        if (got < 0) {
+    ssize_t got;
+    while ((got = read(pipeRead_, buffer, sizeof buffer)) > 0) pending_.append(buffer, static_cast<size_t>(got));
+    const bool ended = got == 0;
+    size_t whole = pending_.rfind('\n');
+    whole = whole == std::string::npos ? (ended ? pending_.size() : 0) : (ended ? pending_.size() : whole + 1);
+    if (whole == 0) return;
+    std::fflush(stdout);
+    for (size_t written = 0; written < whole;) {
+        const ssize_t now = write(savedErrors_, pending_.data() + written, whole - written);
+        if (now <= 0) break;
+        written += static_cast<size_t>(now);
+    }
+    size_t start = 0;
+    for (size_t end; (end = pending_.find('\n', start)) != std::string::npos && end < whole; start = end + 1) {
+        Notice(pending_.substr(start, end - start));
+    }
+    if (start < whole) Notice(pending_.substr(start, whole - start));
+    pending_.erase(0, whole);
+}
+
+void TraceRelay::Relay() {
+    for (;;) {
+        pollfd request{pipeRead_, POLLIN, 0};
+        if (poll(&request, 1, -1) < 0) {
             if (errno == EINTR) continue;
             break;
         }
-        // Everything is shown as it comes, ledctl's own messages as well as the trace.
-        for (ssize_t written = 0; written < got;) {
-            const ssize_t now = write(savedErrors_, buffer + written, static_cast<size_t>(got - written));
-            if (now <= 0) break;
-            written += now;
-        }
-        pending.append(buffer, static_cast<size_t>(got));
-        for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
-            Notice(pending.substr(0, end));
-        }
+        const ConsoleLock lock;
+        Forward();
+        // The pipe's end: every writer is gone (Stop gave standard error back).
+        if ((request.revents & (POLLHUP | POLLERR)) != 0 && (request.revents & POLLIN) == 0) break;
     }
-    if (!pending.empty()) Notice(pending);
 }
 
 void TraceRelay::Stop() {
     if (!running_.exchange(false)) return;
+    SetCatchUp(nullptr, nullptr);
     // Standard error back: the pipe's last writer goes and the reader sees its end.
     dup2(savedErrors_, STDERR_FILENO);
     reader_.join();
+    {
+        const ConsoleLock lock;
+        Forward();
+    }
     close(savedErrors_);
     close(pipeRead_);
     savedErrors_ = pipeRead_ = -1;

@@ -30,8 +30,10 @@ private:
     // Looks at one trace line, on the relaying thread.
     void Notice(const std::string& line);
     void Relay();
+    // Shows the trace lines still on their way before ledctl shows a text of its own (Say's catch-up).
+    static void CatchUp(void* relay);
 
-    bool wentAway_ = false;  // the relaying thread's own
+    bool wentAway_ = false;  // the relaying side's own (on Linux under the console lock)
     std::atomic<bool> cameBack_{false};
     std::atomic<bool> running_{false};
 #if defined(_WIN32)
@@ -45,9 +47,12 @@ private:
     const void* view_ = nullptr;
     void* mutexHandle_ = nullptr;
 #else
+    // Reads what the pipe holds and shows its whole lines; called with the console lock held.
+    void Forward();
     std::thread reader_;
     int pipeRead_ = -1;
     int savedErrors_ = -1;
+    std::string pending_;  // the start of a line not yet whole
 #endif
 };
 

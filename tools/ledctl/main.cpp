@@ -18,7 +18,9 @@
 #include "tools/common/PluginLibrary.h"
 #include "tools/common/TextCodec.h"
 #include "tools/common/TextFormat.h"
+#include "tools/ledctl/Console.h"
 #include "tools/ledctl/Options.h"
+#include "tools/ledctl/PluginLookup.h"
 #include "tools/ledctl/Ports.h"
 #include "tools/ledctl/Settings.h"
 #include "tools/ledctl/TraceRelay.h"
@@ -44,79 +46,41 @@ int ShowInfo(const PluginExports& plugin) {
     const int32_t result = plugin.GetLEDAtt(&attributes);
     std::string vendor;
     if (!GbkToUtf8(attributes.vendor, vendor)) vendor = "(label not GBK)";
-    std::printf("GetLEDAtt: %d\n", result);
-    std::printf("  dots:           %d\n", attributes.dots);
-    std::printf("  rowChars:       %d\n", attributes.rowChars);
-    std::printf("  rowWideChars:   %d\n", attributes.rowWideChars);
-    std::printf("  twoRows:        %d\n", attributes.twoRows);
-    std::printf("  commText:       %s\n", attributes.commText);
-    std::printf("  vendor:         %s\n", vendor.c_str());
-    std::printf("GetVer: %.1f\n", static_cast<double>(plugin.GetVer()));
+    Say(stdout, "GetLEDAtt: %d\n", result);
+    Say(stdout, "  dots:           %d\n", attributes.dots);
+    Say(stdout, "  rowChars:       %d\n", attributes.rowChars);
+    Say(stdout, "  rowWideChars:   %d\n", attributes.rowWideChars);
+    Say(stdout, "  twoRows:        %d\n", attributes.twoRows);
+    Say(stdout, "  commText:       %s\n", attributes.commText);
+    Say(stdout, "  vendor:         %s\n", vendor.c_str());
+    Say(stdout, "GetVer: %.1f\n", static_cast<double>(plugin.GetVer()));
     return kSuccess;
 }
 
 int ShowPorts(bool json, bool probe) {
 #if defined(_WIN32)
     if (probe) {
-        std::fprintf(json ? stderr : stdout,
-                     "probing: each of COM1..COM256 is opened once (this raises DTR and RTS on many drivers)\n");
+        Say(json ? stderr : stdout,
+            "probing: each of COM1..COM256 is opened once (this raises DTR and RTS on many drivers)\n");
     }
 #endif
     const std::vector<PortEntry> ports = ListPorts(probe);
     for (const PortEntry& port : ports) {
         if (json) {
-            std::fputs(JsonLine({{"port", port.pluginName},
-                                 {"path", port.path},
-                                 {"description", port.description},
-                                 {"state", port.state},
-                                 {"fits", port.nameFits}})
-                           .c_str(),
-                       stdout);
+            Say(stdout, "%s",
+                JsonLine({{"port", port.pluginName},
+                          {"path", port.path},
+                          {"description", port.description},
+                          {"state", port.state},
+                          {"fits", port.nameFits}})
+                    .c_str());
         } else {
-            std::printf("%-9s  %-14s  %s; %s%s\n", port.pluginName.c_str(), port.path.c_str(), port.description.c_str(),
-                        port.state.c_str(),
-                        port.nameFits ? "" : "; the name is longer than the plug-in's 9 characters");
+            Say(stdout, "%-9s  %-14s  %s; %s%s\n", port.pluginName.c_str(), port.path.c_str(), port.description.c_str(),
+                port.state.c_str(), port.nameFits ? "" : "; the name is longer than the plug-in's 9 characters");
         }
     }
-    if (ports.empty() && !json) std::printf("no serial ports found\n");
+    if (ports.empty() && !json) Say(stdout, "no serial ports found\n");
     return kSuccess;
-}
-
-// The library to load: a bare file name is taken from the current directory when it is there.
-std::string PluginToLoad(const std::string& plugin) {
-    if (plugin.find_first_of("/\\") != std::string::npos) return plugin;
-    FILE* file = std::fopen(plugin.c_str(), "rb");
-    if (file == nullptr) return plugin;
-    std::fclose(file);
-#if defined(_WIN32)
-    return ".\\" + plugin;
-#else
-    return "./" + plugin;
-#endif
-}
-
-bool EndsWithNoCase(const std::string& text, const std::string& end) {
-    if (text.size() < end.size()) return false;
-    for (size_t index = 0; index < end.size(); ++index) {
-        if (std::tolower(static_cast<unsigned char>(text[text.size() - end.size() + index])) != end[index])
-            return false;
-    }
-    return true;
-}
-
-std::string LoadFailureText(const std::string& plugin, const std::string& error) {
-#if defined(_WIN32)
-    if (EndsWithNoCase(plugin, ".so")) return plugin + " is a Linux library: on Windows load the DLL (BRAVAX.DLL, ...)";
-#else
-    if (EndsWithNoCase(plugin, ".dll")) {
-        return plugin + " is a Windows DLL: run ledctl.exe under Windows (or Wine) for it; on Linux load libNAME.so";
-    }
-#endif
-    if (plugin.find_first_of("/\\") == std::string::npos) {
-        return error + "\n(no " + plugin + " in the current directory either: give the plug-in's path, e.g. ./" +
-               plugin + ")";
-    }
-    return error;
 }
 
 int OpenFailureExit(OpenFailure reason) {
@@ -147,21 +111,18 @@ long ElapsedMs(const std::chrono::steady_clock::time_point& start) {
 bool CallOnce(const PluginExports& plugin, const Options& options, const std::string& text, long mode,
               const PortSettings& settings) {
     int32_t result = 1;
-    // Kept in step with the trace lines, which come on standard error as the call runs.
-    std::fflush(stdout);
     const auto start = std::chrono::steady_clock::now();
     if (options.command == "write") {
         result = plugin.Write2Led(text.c_str());
-        std::printf("Write2Led: %d (%zu bytes)\n", result, text.size());
+        Say(stdout, "Write2Led: %d (%zu bytes)\n", result, text.size());
     } else if (options.command == "clear") {
         result = plugin.ClearLed();
-        std::printf("ClearLed: %d\n", result);
+        Say(stdout, "ClearLed: %d\n", result);
     } else {
         plugin.SetShowMode(static_cast<unsigned char>(mode));
-        std::printf("SetShowMode: %ld\n", mode);
+        Say(stdout, "SetShowMode: %ld\n", mode);
     }
-    std::fflush(stdout);
-    if (result <= 0) std::fprintf(stderr, "ledctl: %s\n", ExplainWriteFailure(settings, ElapsedMs(start)).c_str());
+    if (result <= 0) Say(stderr, "ledctl: %s\n", ExplainWriteFailure(settings, ElapsedMs(start)).c_str());
     return result > 0;
 }
 
@@ -198,12 +159,12 @@ void StartTrace(TraceRelay& relay) {
 // OpenLed, and when it fails why, with the exit code that names it; -1 when the port is open.
 int OpenPort(const PluginExports& plugin, const Options& options, const PortSettings& settings) {
     const int32_t opened = plugin.OpenLed();
-    std::printf("OpenLed: %d (%s)\n", opened, OpenResultText(opened));
+    Say(stdout, "OpenLed: %d (%s)\n", opened, OpenResultText(opened));
     if (opened == 1) return -1;
     PortSettings tried = settings;
     if (!options.lineOptions) std::strcpy(tried.portName, "COM1");
     const OpenDiagnosis why = ExplainOpenFailure(tried, opened);
-    std::fprintf(stderr, "ledctl: %s\n", why.text.c_str());
+    Say(stderr, "ledctl: %s\n", why.text.c_str());
     return OpenFailureExit(why.reason);
 }
 
@@ -214,10 +175,7 @@ bool CallRepeatedly(const PluginExports& plugin, const Options& options, const s
     for (long call = 0; call < options.repeat; ++call) {
         if (call > 0) std::this_thread::sleep_for(std::chrono::seconds(1));
         allDone &= CallOnce(plugin, options, text, mode, settings);
-        if (relay.TakeComeBack()) {
-            std::printf("ledctl: the line was lost and came back\n");
-            std::fflush(stdout);
-        }
+        if (relay.TakeComeBack()) { Say(stdout, "ledctl: the line was lost and came back\n"); }
     }
     return allDone;
 }
@@ -235,7 +193,7 @@ int DriveSign(const PluginExports& plugin, const Options& options, const std::st
     if (openFailure >= 0) return openFailure;
     const bool allDone = CallRepeatedly(plugin, options, text, mode, settings, relay);
     plugin.CloseLed();
-    std::printf("CloseLed: done\n");
+    Say(stdout, "CloseLed: done\n");
     return allDone ? kSuccess : kSignFailure;
 }
 
@@ -261,10 +219,12 @@ int Run(const std::vector<std::string>& args) {
     if (options.trace) StartTrace(relay);
     PluginLibrary library;
     std::string error;
-    if (!library.Load(PluginToLoad(options.plugin), error)) {
-        std::fprintf(stderr, "ledctl: %s\n", LoadFailureText(options.plugin, error).c_str());
+    const std::string path = FindPlugin(options.plugin);
+    if (!library.Load(path, error)) {
+        Say(stderr, "ledctl: %s\n", LoadFailureText(options.plugin, path, error).c_str());
         return kLoadFailure;
     }
+    options.plugin = path;  // its file name tells the sign model
     if (options.command == "info") return ShowInfo(library.Exports());
     return DriveSign(library.Exports(), options, text, mode, relay);
 }

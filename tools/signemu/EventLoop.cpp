@@ -113,7 +113,7 @@ public:
         const std::string clock = WallClock();
         if (event.kind != SignEvent::kMalformed) {
             CheckLine(clock);
-            CheckTiming(clock, elapsedMs);
+            CheckTiming(clock, elapsedMs, event.kind == SignEvent::kRow);
         }
         if (event.kind == SignEvent::kRow) {
             rows_[static_cast<size_t>(event.row - 1)] = event.text;
@@ -185,15 +185,18 @@ private:
         }
     }
 
-    // A frame sooner after the previous one than the sign needs may be dropped by a real sign.
-    void CheckTiming(const std::string& clock, double elapsedMs) {
+    // The sign needs its pause after a row frame (the protocol's pauses follow rows): a frame sooner
+    // after a row than that may be dropped by a real sign. A clear asks for no pause, so the next
+    // frame may follow it at once.
+    void CheckTiming(const std::string& clock, double elapsedMs, bool row) {
         const double gap = elapsedMs - lastFrameMs_;
-        const bool first = lastFrameMs_ < 0;
+        const bool afterRow = lastFrameWasRow_;
         lastFrameMs_ = elapsedMs;
+        lastFrameWasRow_ = row;
         // Arrival times on a pty wander by a few milliseconds with the machine's load: only a gap
         // short by more than that is a frame sent too soon.
         constexpr double kArrivalJitterMs = 20;
-        if (first || neededGapMs_ == 0 || gap + kArrivalJitterMs >= static_cast<double>(neededGapMs_)) return;
+        if (!afterRow || neededGapMs_ == 0 || gap + kArrivalJitterMs >= static_cast<double>(neededGapMs_)) return;
         if (options_.json) {
             std::fputs(
                 JsonLine(
@@ -202,8 +205,8 @@ private:
                 stdout);
         } else {
             std::printf(
-                "[%s] TOO SOON: this frame came %.0f ms after the previous one; the sign needs %u ms and may "
-                "drop it\n",
+                "[%s] TOO SOON: this frame came %.0f ms after the previous row; the sign needs %u ms after a row "
+                "and may drop it\n",
                 clock.c_str(), gap, neededGapMs_);
         }
     }
@@ -216,7 +219,8 @@ private:
     ListenAt expected_;
     long lastReportedLine_ = 0;
     uint32_t neededGapMs_ = 0;
-    double lastFrameMs_ = -1;
+    double lastFrameMs_ = 0;
+    bool lastFrameWasRow_ = false;
 };
 
 using Clock = std::chrono::steady_clock;
@@ -289,13 +293,15 @@ private:
 
 }  // namespace
 
-int RunEventLoop(const Options& options, const SignFonts* fonts, int fd) {
+void CatchStopSignals() {
     struct sigaction action {};
     action.sa_handler = RequestStop;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // SIGHUP: the terminal signemu runs in was closed.
+    for (const int stop : {SIGINT, SIGTERM, SIGHUP}) sigaction(stop, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+}
 
+int RunEventLoop(const Options& options, const SignFonts* fonts, int fd) {
     VirtualSign sign(options, fonts, fd);
     LineReader reader(options, fd);
     std::vector<SignEvent> events;

@@ -7,7 +7,11 @@
 
 namespace ledsign::tools {
 
-// Reads the line until a stop is asked (SIGINT, SIGTERM), the line closes or --idle-exit has
+// From here on SIGINT, SIGTERM and SIGHUP ask the event loop to stop, so that signemu ends as it
+// should (its --link removed) also when its terminal is closed.
+void CatchStopSignals();
+
+// Reads the line until a stop is asked (SIGINT, SIGTERM, SIGHUP), the line closes or --idle-exit has
 // passed; `fonts` null draws no picture. The exit status: 0, or 1 when the line closed.
 int RunEventLoop(const Options& options, const SignFonts* fonts, int fd);
 

@@ -47,13 +47,29 @@ bool OpenDevice(const Options& options, SignLine& line, std::string& error) {
     return true;
 }
 
-// The --link symlink to the pty's slave. Only a symlink is replaced: a file or directory there is
-// never removed.
+// Where a symlink leads, or "" when it is none.
+std::string LinkTarget(const std::string& link) {
+    char target[4096];
+    const ssize_t length = readlink(link.c_str(), target, sizeof target);
+    return length > 0 && static_cast<size_t>(length) < sizeof target ? std::string(target, static_cast<size_t>(length))
+                                                                     : std::string();
+}
+
+// The --link symlink to the pty's slave. Only a symlink that leads nowhere (left by a signemu that
+// was killed) is replaced: a file or directory there is never removed, and a link to a port that
+// is there (another signemu's, or a real device) is left to its owner.
 bool MakeLink(const std::string& link, const std::string& slave, std::string& error) {
     struct stat existing {};
     if (lstat(link.c_str(), &existing) == 0) {
         if (!S_ISLNK(existing.st_mode)) {
             error = "--link " + link + " exists and is not a symlink: it is left as it is";
+            return false;
+        }
+        struct stat target {};
+        if (stat(link.c_str(), &target) == 0) {
+            error = "--link " + link + " leads to " + LinkTarget(link) +
+                    ", which is there (another signemu's port?): it is left as it is; choose another path, or end "
+                    "that signemu first";
             return false;
         }
         unlink(link.c_str());
@@ -88,6 +104,7 @@ bool OpenPty(const Options& options, SignLine& line, std::string& error) {
     if (!options.link.empty()) {
         if (!MakeLink(options.link, slave, error)) return false;
         line.link = options.link;
+        line.linkTarget = slave;
     }
     if (options.json) {
         std::fputs(
@@ -126,7 +143,8 @@ bool SetUpLine(const Options& options, SignLine& line, std::string& error) {
 }
 
 void CloseLine(SignLine& line) {
-    if (!line.link.empty()) unlink(line.link.c_str());
+    // Only while it still leads to this sign's port: another signemu may have taken the name since.
+    if (!line.link.empty() && LinkTarget(line.link) == line.linkTarget) unlink(line.link.c_str());
     if (line.keepOpen >= 0) close(line.keepOpen);
     if (line.fd >= 0) close(line.fd);
     line = SignLine{};

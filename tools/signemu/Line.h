@@ -9,10 +9,11 @@
 namespace ledsign::tools {
 
 struct SignLine {
-    int fd = -1;        // what the sign reads
-    int keepOpen = -1;  // a pty's slave, held so the line stays up between the plug-in's opens
-    std::string port;   // the name to give the plug-in
-    std::string link;   // the symlink made, removed at the end
+    int fd = -1;             // what the sign reads
+    int keepOpen = -1;       // a pty's slave, held so the line stays up between the plug-in's opens
+    std::string port;        // the name to give the plug-in
+    std::string link;        // the symlink made, removed at the end
+    std::string linkTarget;  // where it leads
 };
 
 // Sets the line up and says where it is. False, with the reason in `error`, when it cannot be.

@@ -31,13 +31,16 @@ const char kFooter[] =
     "\n"
     "At each frame it checks the line: the speed and stop bits the port runs at (a pty keeps those;\n"
     "data bits and parity cannot be seen on a pty) against what this sign listens at, and the time\n"
-    "since the previous frame against what the sign needs (100 ms between a two-row sign's rows,\n"
-    "200 ms between a one-row header-framed sign's texts; an ESC-line sign's 1 ms is below what a\n"
-    "pty's arrival times show, so it is not checked). Either is reported when it is wrong.\n"
+    "since the previous row frame against the pause the sign needs after a row (100 ms on a two-row\n"
+    "header-framed sign, 200 ms on a one-row one; an ESC-line sign's 1 ms is below what a pty's\n"
+    "arrival times show, so it is not checked). A clear needs no pause after it (the protocol has\n"
+    "none): a text may follow it at once. Either is reported when it is wrong.\n"
     "\n"
     "Example:\n"
     "  signemu --model brava --link /tmp/sign &\n"
-    "  ledctl ./libbrava.so write '欢迎光临#Welcome' --port /tmp/sign\n"
+    "                                    a brava sign behind /tmp/sign\n"
+    "  ledctl brava write '欢迎光临#Welcome' --port /tmp/sign\n"
+    "                                    two rows on it\n"
     "\n"
     "Exit status: 0 done; 1 the line closed under it (a device went away); 2 usage error or the\n"
     "port could not be set up.";
@@ -57,7 +60,7 @@ std::string Footer() {
 }
 
 void DeclareOptions(CLI::App& app, Options& options, std::string& model) {
-    SetHelp(app, "usage: signemu --model MODEL [OPTIONS]\n", kDescription, Footer());
+    SetHelp(app, "Usage: signemu --model MODEL [OPTIONS]\n", kDescription, Footer());
     app.add_option("--model", model, SignModelNames())
         ->type_name("MODEL")
         ->required()
@@ -65,8 +68,9 @@ void DeclareOptions(CLI::App& app, Options& options, std::string& model) {
             return FindSignModel(name) != nullptr ? std::string() : "must be " + SignModelNames();
         });
     app.add_option("--link", options.link,
-                   "also make PATH a symlink to the new pseudo-terminal (removed at exit); only a symlink is ever "
-                   "replaced there")
+                   "also make PATH a symlink to the new pseudo-terminal, removed at exit (also when the terminal is "
+                   "closed); only a symlink that leads nowhere is replaced: one to a live port (another signemu's) "
+                   "is left alone")
         ->type_name("PATH");
     app.add_option("--device", options.device, "listen on an existing serial device instead of a new pseudo-terminal")
         ->type_name("PATH")
@@ -185,6 +189,7 @@ int Run(int argc, char** argv) {
     if (fontsLoaded >= 0) return fontsLoaded;
     std::string error;
     if (!options.png.empty() && !PngWritable(options.png, error)) return Fail(error);
+    CatchStopSignals();
     SignLine line;
     if (!SetUpLine(options, line, error)) {
         CloseLine(line);

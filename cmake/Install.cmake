@@ -63,6 +63,8 @@ if(NOT WIN32)
   install(FILES README.md docs/serial-access.md packaging/debian/copyright ${PROJECT_BINARY_DIR}/debian/changelog.gz
           DESTINATION ${LEDSIGN_INSTALL_DOC_DIR})
   install(FILES docs/70-ledsign.rules DESTINATION ${LEDSIGN_INSTALL_DOC_DIR}/examples)
+  install(FILES packaging/debian/ledsign.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+          RENAME ledsign)
   install(FILES ${LEDSIGN_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES tools/ledctl/ledctl.bash-completion DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
           RENAME ledctl)

@@ -60,7 +60,12 @@ pseudo-terminal that shows what a plug-in sends.")
   # shows the rows as text and says what to install), and it draws 12-dot rows dot for dot with
   # WenQuanYi's 12-dot song where that is installed: a station that needs only ledctl needs neither.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The library's shlibs file: packages linked against libledsign.so.1 depend on this one.
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "unifont, xfonts-wqy")
+  # The Python package in /usr/lib/python3/dist-packages is for Debian's python3.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3:any")
   # No ldconfig for the plug-ins, which live in a folder of their own.
   set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/DebMaintainerScripts.cmake)
 endif()

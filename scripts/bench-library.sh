@@ -24,6 +24,7 @@ heading="## The library: many signs at once"
   echo "between signs would show in both."
   echo
   cat "$table"
+  echo
 } >"$table.md"
 mv "$table.md" "$out"
 echo "wrote the library section of $out"

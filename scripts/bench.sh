@@ -110,4 +110,5 @@ $bin/bench/write_bench --benchmark_format=csv 2>/dev/null >"$csv"
 } >"$out"
 echo "wrote $out"
 scripts/bench-library.sh
+scripts/bench-network.sh
 scripts/bench-guest.sh

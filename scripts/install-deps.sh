@@ -31,6 +31,8 @@ packages+=(mono-mcs mono-runtime libmono-i18n-cjk4.0-cil)
 # Signs behind network serial servers: ser2net serves a virtual sign's pty over raw TCP and RFC 2217,
 # nftables drops a path's packets in a test's own network namespace, and pyserial is the yardstick.
 packages+=(ser2net nftables python3-serial)
+# The host guide's bridge for a plug-in (a pty linked to a network server) is socat, run by a test.
+packages+=(socat)
 # The .deb is checked with lintian; the tools' man pages are made from their --help by help2man;
 # bash runs ledctl's completion in its test.
 packages+=(lintian help2man bash-completion)

@@ -2,6 +2,8 @@
 
 import os
 import pty
+import random
+import string
 import select
 import time
 
@@ -56,7 +58,10 @@ def port_link(tmp_path_factory):
     links = []
 
     def make(target, name=None):
-        path = name or f"/tmp/{os.getpid() % 10000:04d}{len(links)}"
+        """`name`, or a free "/tmp/" name of four letters: nine characters, as a plug-in takes."""
+        while name is None or (os.path.lexists(name) and name not in links):
+            name = "/tmp/" + "".join(random.choice(string.ascii_letters) for _ in range(4))
+        path = name
         if os.path.lexists(path):
             os.unlink(path)
         os.symlink(target, path)

@@ -110,7 +110,7 @@ def test_the_plugin_cookbook_declarations_drive_a_plugin(lines, port_link):
     line = lines()
     plugin = Plugin(os.path.join(os.environ["LEDSIGN_PLUGIN_DIR"], "libelvane.so"))
     assert plugin.GetVer() == 3.0
-    nine = port_link(line.path, f"/tmp/{os.getpid() % 10000:04d}")
+    nine = port_link(line.path)
     assert len(nine) == 9
     plugin.InitLed(port_settings(nine, 9600))
     assert plugin.OpenLed() == 1

@@ -1,5 +1,6 @@
 """Signs behind network serial servers: ser2net serving a pty over raw TCP and RFC 2217."""
 
+import grp
 import os
 import shutil
 import subprocess
@@ -131,3 +132,33 @@ def test_a_silent_drop_gives_minus_one_within_the_deadline_and_nothing_late():
     run = subprocess.run(["unshare", "-n", sys.executable, script], capture_output=True, text=True, timeout=60,
                          env=os.environ)
     assert run.returncode == 0, run.stdout + run.stderr
+
+
+def test_a_plugin_through_the_guides_socat_bridge(served, port_link):
+    """The host guide's recipe: socat makes a pty for a plug-in, linked under a short name, for the
+    dialout group, and carries its bytes to ser2net's raw port."""
+    if shutil.which("socat") is None:
+        pytest.skip("socat is missing") if os.environ.get("CI") != "true" else pytest.fail("socat missing")
+    from ledsign.plugin import Plugin, port_settings
+
+    sign, server = served
+    link = port_link("/nonexistent")  # a free short name; socat makes the link itself
+    os.unlink(link)
+    bridge = subprocess.Popen(["socat", f"PTY,link={link},raw,echo=0,group=dialout,mode=660",
+                               f"TCP:127.0.0.1:{server.raw_port}"])
+    try:
+        deadline = time.monotonic() + 5
+        while not os.path.exists(link):
+            assert time.monotonic() < deadline, "socat made no link"
+            time.sleep(0.02)
+        status = os.stat(link)
+        assert oct(status.st_mode & 0o777) == "0o660" and grp.getgrgid(status.st_gid).gr_name == "dialout"
+        plugin = Plugin(os.path.join(os.environ["LEDSIGN_PLUGIN_DIR"], "libelvane.so"))
+        plugin.InitLed(port_settings(link, 9600))
+        assert plugin.OpenLed() == 1
+        assert plugin.Write2Led(b"AB#D") == 1
+        plugin.CloseLed()
+        assert sign.received(0.5) == bytes.fromhex("1B 01 04 41 42 0D 1B 01 05 44 0D")
+    finally:
+        bridge.terminate()
+        bridge.wait(5)

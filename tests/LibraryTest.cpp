@@ -1,6 +1,10 @@
 // The ledsign library, linked as a host links it: several signs at once over ptys, each with its
 // own text, settings and failures; calls on different signs from different threads.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -316,6 +320,50 @@ TEST(Library, OneLostLineComesBackWhileTheOthersKeepWorking) {
     EXPECT_EQ(result, 1);
     EXPECT_STREQ(ledsign_last_error(first.sign), "");
     EXPECT_EQ(Hex(back.WaitForBytes(5)), "1B 01 04 41 0D");
+}
+
+}  // namespace
+}  // namespace ledsign::test
+
+namespace ledsign::test {
+namespace {
+
+// A server that takes one connection and closes it: the next write finds the connection gone,
+// gives -1 as a lost line, and the host (which keeps SIGPIPE's default action) lives on.
+TEST(LibraryNetwork, AServerThatClosesGivesALostLineAndNoSignal) {
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string port = "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    signal(SIGPIPE, SIG_DFL);
+    {
+        LibrarySign open("elvane", port, "9600,8,NONE,1");
+        ASSERT_EQ(open.result, 1) << open.reason;
+        const int served = accept(listener, nullptr, nullptr);
+        std::string received(16, '\0');
+        EXPECT_EQ(ledsign_write(open.sign, "AB"), 1);
+        EXPECT_EQ(recv(served, received.data(), received.size(), 0), 6);
+        EXPECT_EQ(Hex(received.substr(0, 6)), "1B 01 04 41 42 0D");
+        close(served);
+        close(listener);
+        int result = 1;
+        for (int call = 0; call < 3 && result == 1; ++call) result = ledsign_write(open.sign, "AB");
+        EXPECT_EQ(result, -1);
+        EXPECT_EQ(std::string(ledsign_last_error(open.sign)).rfind(port + " lost: ", 0), 0u) << ledsign_last_error(open.sign);
+        EXPECT_EQ(ledsign_write(open.sign, "AB"), -1);  // no server to connect to
+        EXPECT_NE(std::string(ledsign_last_error(open.sign)).find("Connection refused (111)"), std::string::npos)
+            << ledsign_last_error(open.sign);
+    }
+    for (const char* malformed : {"tcp://", "tcp://host", "tcp://:80", "rfc2217://host:0", "tcp://host:70000", "tcp://[::1:80"}) {
+        LibrarySign open("elvane", malformed);
+        EXPECT_EQ(open.result, -3) << malformed;
+        EXPECT_NE(open.reason.find("malformed network port"), std::string::npos) << open.reason;
+    }
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "driver/SignIdentity.h"
 #include "include/ledsign.h"
+#include "signs/SignIdentity.h"
 
 namespace ledsign {
 

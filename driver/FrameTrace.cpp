@@ -1,19 +1,19 @@
 #include "driver/FrameTrace.h"
 
-#include "driver/TraceLine.h"
+#include "driver/TraceMessage.h"
 #include "serial/SerialPort.h"
 
 namespace ledsign {
 
 namespace {
 
-TraceLine& Begin(TraceLine& line, const FrameTrace& trace) {
+TraceMessage& Begin(TraceMessage& line, const FrameTrace& trace) {
     const uint32_t sinceStart = PlatformNowMs() - trace.startMs;
     return line.Text(trace.name).Text(" +").Number(sinceStart).Text(" ms ");
 }
 
 // "<operation>: <system text> (<number>)", or the operation alone when the system gave no number.
-TraceLine& Cause(TraceLine& line, const LineFault& fault) {
+TraceMessage& Cause(TraceMessage& line, const LineFault& fault) {
     line.Text(fault.operation != nullptr ? fault.operation : "no system call failed");
     if (fault.code == 0) return line;
     char text[128];
@@ -22,7 +22,7 @@ TraceLine& Cause(TraceLine& line, const LineFault& fault) {
 }
 
 // "2400,8,NONE,1": what the line is opened at, as the plug-in reads the settings.
-TraceLine& Settings(TraceLine& line, const LineSettings& settings) {
+TraceMessage& Settings(TraceMessage& line, const LineSettings& settings) {
     return line.Number(settings.baudRate)
         .Text(",")
         .Number(static_cast<uint8_t>(settings.dataBits))
@@ -35,18 +35,18 @@ TraceLine& Settings(TraceLine& line, const LineSettings& settings) {
 }  // namespace
 
 void TraceFrameWrite(const FrameTrace& trace, const uint8_t* bytes, uint32_t count, int32_t result) {
-    TraceLine line;
+    TraceMessage line;
     Begin(line, trace).Text("write ").Hex(bytes, count).Text(" = ").Number(result).SendTo(trace.sink);
 }
 
 void TraceFramePause(const FrameTrace& trace, uint32_t milliseconds) {
-    TraceLine line;
+    TraceMessage line;
     Begin(line, trace).Text("pause ").Number(milliseconds).SendTo(trace.sink);
 }
 
-void DescribeFault(TraceLine& line, const LineFault& fault) { Cause(line, fault); }
+void DescribeFault(TraceMessage& line, const LineFault& fault) { Cause(line, fault); }
 
-void DescribeLineEvent(TraceLine& line, const LineEvent& event) {
+void DescribeLineEvent(TraceMessage& line, const LineEvent& event) {
     line.Text(event.portName).Text(" ");
     switch (event.kind) {
         case LineEventKind::kOpenFailed: Cause(line.Text("open failed: "), event.fault); break;
@@ -63,7 +63,7 @@ void DescribeLineEvent(TraceLine& line, const LineEvent& event) {
 
 void TraceLineEvent(void* frameTrace, const LineEvent& event) {
     const FrameTrace& trace = *static_cast<const FrameTrace*>(frameTrace);
-    TraceLine line;
+    TraceMessage line;
     DescribeLineEvent(Begin(line, trace), event);
     line.SendTo(trace.sink);
 }

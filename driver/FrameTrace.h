@@ -10,7 +10,7 @@
 namespace ledsign {
 
 struct LineEvent;
-class TraceLine;
+class TraceMessage;
 
 // Where whole lines go: each is "<text>\n", NUL-terminated, `length` bytes without the NUL.
 struct TraceSink {
@@ -33,9 +33,9 @@ void TraceFramePause(const FrameTrace& trace, uint32_t milliseconds);
 // 2400,8,NONE,1" and the like. `frameTrace` is the FrameTrace: the serial port's event hook.
 void TraceLineEvent(void* frameTrace, const LineEvent& event);
 // Why a write failed, in the system's words: "write: Input/output error (5)".
-void DescribeFault(TraceLine& line, const struct LineFault& fault);
+void DescribeFault(TraceMessage& line, const struct LineFault& fault);
 // The event's words alone ("<port> lost: write: Input/output error (5)"), for a host that asks
 // why a call failed.
-void DescribeLineEvent(TraceLine& line, const LineEvent& event);
+void DescribeLineEvent(TraceMessage& line, const LineEvent& event);
 
 }  // namespace ledsign

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "driver/Attributes.h"
-#include "driver/SignIdentity.h"
+#include "signs/SignIdentity.h"
 
 namespace ledsign {
 

@@ -2,13 +2,12 @@
 // and destroyed, closing a port still held, after the "Terminating" line.
 #include "driver/FrameTrace.h"
 #include "driver/LedPort.h"
-#include "driver/SignIdentity.h"
-#include "driver/TraceLine.h"
+#include "driver/TraceMessage.h"
+#include "serial/HostServices.h"
+#include "signs/SignIdentity.h"
 
 #if defined(_WIN32)
 #include <windows.h>
-#else
-#include <stdlib.h>
 #endif
 
 namespace ledsign {
@@ -18,24 +17,13 @@ namespace {
 // Static objects of one source are built in order and destroyed in reverse: this one first.
 LedPort driverObject;
 
-FrameTrace pluginTrace{"", 0, TraceSink{&TraceLine::WriteToChannel, nullptr}};
+FrameTrace pluginTrace{"", 0, TraceSink{&TraceMessage::WriteToChannel, nullptr}};
 bool traceOn = false;
-
-bool TraceAsked() {
-#if defined(_WIN32)
-    char value[4] = {};
-    const DWORD length = GetEnvironmentVariableA("LEDSIGN_TRACE", value, sizeof value);
-    return length == 1 && value[0] == '1';
-#else
-    const char* value = getenv("LEDSIGN_TRACE");
-    return value != nullptr && value[0] == '1' && value[1] == '\0';
-#endif
-}
 
 // Reads LEDSIGN_TRACE once, at load; with the trace on, the line's failures and recoveries are
 // traced too. Its clock starts here.
 void ReadTraceSetting() {
-    traceOn = TraceAsked();
+    traceOn = EnvironmentHolds("LEDSIGN_TRACE", "1");
     pluginTrace.name = kSignIdentity.moduleName;
     pluginTrace.startMs = PlatformNowMs();
     if (traceOn) driverObject.SetLineEventHook(&TraceLineEvent, &pluginTrace);
@@ -43,7 +31,7 @@ void ReadTraceSetting() {
 
 // "<module> <event>!\n"
 void TraceModuleLine(const char* event) {
-    TraceLine().Text(kSignIdentity.moduleName).Text(" ").Text(event).Text("!").Send();
+    TraceMessage().Text(kSignIdentity.moduleName).Text(" ").Text(event).Text("!").Send();
 }
 
 #if !defined(_WIN32)

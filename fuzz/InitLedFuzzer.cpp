@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "driver/LedPort.h"
-#include "serial/PosixLine.h"
+#include "serial/PosixTermios.h"
 
 namespace {
 

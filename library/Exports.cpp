@@ -4,7 +4,7 @@
 #include <new>
 
 #include "driver/Attributes.h"
-#include "driver/TraceLine.h"
+#include "driver/TraceMessage.h"
 #include "library/Sign.h"
 
 namespace {
@@ -24,7 +24,7 @@ int BadArgument(const char* reason) { return OpenFailed(LEDSIGN_BAD_ARGUMENT, re
 
 // 'unknown model "x" (brava, dorun, cresto, elvane)'
 int UnknownModel(const char* model) {
-    ledsign::TraceLine reason;
+    ledsign::TraceMessage reason;
     reason.Text("unknown model \"").Text(model).Text("\" (");
     for (size_t index = 0; index < ledsign::kLibraryModelCount; ++index) {
         reason.Text(index == 0 ? "" : ", ").Text(ledsign::kLibraryModels[index].model->name);
@@ -33,14 +33,14 @@ int UnknownModel(const char* model) {
 }
 
 int MalformedSettings(const char* settings) {
-    ledsign::TraceLine reason;
+    ledsign::TraceMessage reason;
     reason.Text("malformed settings \"").Text(settings).Text("\": BAUD,DATA,PARITY,STOP as in \"9600,8,NONE,1\"");
     return BadArgument(reason.Finished());
 }
 
 #if !defined(_WIN32)
 int MalformedNetworkAddress(const char* port) {
-    ledsign::TraceLine reason;
+    ledsign::TraceMessage reason;
     reason.Text("malformed network port \"").Text(port).Text("\": tcp://HOST:PORT or rfc2217://HOST:PORT");
     return BadArgument(reason.Finished());
 }

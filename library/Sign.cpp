@@ -3,14 +3,14 @@
 #include <cstring>
 
 #include "driver/PortLine.h"
-#include "driver/TraceLine.h"
+#include "driver/TraceMessage.h"
 
-using ledsign::TraceLine;
+using ledsign::TraceMessage;
 
 namespace {
 
 // "U+1F600"
-TraceLine& CodePoint(TraceLine& line, uint32_t codePoint) {
+TraceMessage& CodePoint(TraceMessage& line, uint32_t codePoint) {
     static const char kDigits[] = "0123456789ABCDEF";
     char text[12] = "U+";
     size_t used = 2;
@@ -46,7 +46,7 @@ int32_t ledsign_sign::Send(Encoder encode) {
     if (result == 1 || lastError_[0] != '\0') return result;
     // A failure the line reported no event for: a deadline, a failed write, or a lost line
     // whose next reopen is not due yet.
-    TraceLine line;
+    TraceMessage line;
     line.Text(port_.PortName()).Text(" ");
     const ledsign::LineFault& fault = port_.Platform().fault;
     if (port_.LineLost()) {
@@ -73,7 +73,7 @@ int32_t ledsign_sign::WriteUtf8(const char* text) {
     }
     char gbk[kGbkTextSize];
     const ledsign::Utf8Conversion conversion = encoder_.Convert(text, gbk, sizeof gbk);
-    TraceLine reason;
+    TraceMessage reason;
     switch (conversion.outcome) {
         case ledsign::Utf8Outcome::kConverted: return WriteGbk(gbk);
         case ledsign::Utf8Outcome::kInvalidUtf8:
@@ -114,7 +114,7 @@ void ledsign_sign::OnLineEvent(void* sign, const ledsign::LineEvent& event) {
     ledsign_sign& self = *static_cast<ledsign_sign*>(sign);
     // The first failure of a call is its reason; a comeback is no failure.
     if (event.kind != ledsign::LineEventKind::kBack && self.lastError_[0] == '\0') {
-        TraceLine line;
+        TraceMessage line;
         ledsign::DescribeLineEvent(line, event);
         self.SetReason(line.Finished());
     }

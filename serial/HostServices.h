@@ -41,6 +41,9 @@ void ShowHostMessage(const HostText& text);
 // loses the text, nothing else.
 void WriteTraceText(const char* text, size_t length);
 
+// True when the environment variable `name` holds exactly `value` (the plug-ins' LEDSIGN_TRACE=1).
+bool EnvironmentHolds(const char* name, const char* value);
+
 #if !defined(_WIN32)
 // How a host embedding the module on POSIX hears the notifications of its receive monitors.
 // Called on the monitor thread with WM_SERIAL_NOTIFY, 0, 0.

@@ -14,10 +14,11 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "serial/HostServices.h"
-#include "serial/PosixLine.h"
+#include "serial/PosixTermios.h"
 #include "serial/SerialPort.h"
 
 namespace ledsign {
@@ -378,6 +379,11 @@ void ShowHostMessage(const HostText& text) {
     std::memcpy(line, text.utf8, length);
     line[length] = '\n';
     WriteTraceText(line, length + 1);
+}
+
+bool EnvironmentHolds(const char* name, const char* value) {
+    const char* found = getenv(name);
+    return found != nullptr && std::strcmp(found, value) == 0;
 }
 
 }  // namespace ledsign

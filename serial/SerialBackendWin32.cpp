@@ -383,4 +383,12 @@ void ShowHostMessage(const HostText& text) {
     }
 }
 
+bool EnvironmentHolds(const char* name, const char* value) {
+    // Read through the system, not the C runtime's copy, which a host's SetEnvironmentVariable
+    // does not update.
+    char found[64] = {};
+    const DWORD length = GetEnvironmentVariableA(name, found, sizeof found);
+    return length > 0 && length < sizeof found && std::strcmp(found, value) == 0;
+}
+
 }  // namespace ledsign

@@ -6,9 +6,9 @@
 
 #include <cstdint>
 
-#include "driver/SignIdentity.h"
 #include "signs/EscLine.h"
 #include "signs/HeaderFramed.h"
+#include "signs/SignIdentity.h"
 
 namespace ledsign {
 

@@ -14,12 +14,23 @@
 namespace ledsign::brava {
 
 inline constexpr SignModel kModel{
-    "brava",
-    {BRAVA_MODULE_NAME, 32, 16, 8, 1, "2400,8,NONE,1", "\xB3\xC9\xB6\xBC\xD6\xD0\xBF\xC6" /* 成都中科 */, 2400, false},
-    SignProtocol::kHeaderFramedTwoRows,
-    {0x58, 0x20},
-    {},
-    {128, 32, 2},
+    /* name */ "brava",
+    /* identity */
+    {
+        /* moduleName */ BRAVA_MODULE_NAME,
+        /* dots */ 32,
+        /* rowChars */ 16,
+        /* rowWideChars */ 8,
+        /* twoRows */ 1,
+        /* commText */ "2400,8,NONE,1",
+        /* vendor */ "\xB3\xC9\xB6\xBC\xD6\xD0\xBF\xC6" /* 成都中科 */,
+        /* defaultBaudRate */ 2400,
+        /* fixedLineSettings */ false,
+    },
+    /* protocol */ SignProtocol::kHeaderFramedTwoRows,
+    /* headerFormat (model byte, dots byte) */ {0x58, 0x20},
+    /* escFormat (row codes) */ {},
+    /* geometry (width, height, rows) */ {128, 32, 2},
 };
 
 }  // namespace ledsign::brava

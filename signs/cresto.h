@@ -14,12 +14,23 @@
 namespace ledsign::cresto {
 
 inline constexpr SignModel kModel{
-    "cresto",
-    {CRESTO_MODULE_NAME, 24, 9, 6, 0, "4800,8,NONE,2", "\xC9\xCF\xBA\xA3" /* 上海 */, 9600, false},
-    SignProtocol::kEscLine,
-    {},
-    {{0x01, 0x01}},
-    {144, 24, 1},
+    /* name */ "cresto",
+    /* identity */
+    {
+        /* moduleName */ CRESTO_MODULE_NAME,
+        /* dots */ 24,
+        /* rowChars */ 9,
+        /* rowWideChars */ 6,
+        /* twoRows */ 0,
+        /* commText */ "4800,8,NONE,2",
+        /* vendor */ "\xC9\xCF\xBA\xA3" /* 上海 */,
+        /* defaultBaudRate */ 9600,  // meant: InitLed(NULL) opens at 9600, not at what the sign reports
+        /* fixedLineSettings */ false,
+    },
+    /* protocol */ SignProtocol::kEscLine,
+    /* headerFormat (model byte, dots byte) */ {},
+    /* escFormat (row codes) */ {{0x01, 0x01}},
+    /* geometry (width, height, rows) */ {144, 24, 1},
 };
 
 }  // namespace ledsign::cresto

@@ -14,12 +14,23 @@
 namespace ledsign::dorun {
 
 inline constexpr SignModel kModel{
-    "dorun",
-    {DORUN_MODULE_NAME, 16, 12, 6, 0, "2400,8,NONE,1", "\xB3\xC9\xB6\xBC\xD6\xD0\xBF\xC6" /* 成都中科 */, 2400, true},
-    SignProtocol::kHeaderFramedOneRow,
-    {0x40, 0x10},
-    {},
-    {96, 16, 1},
+    /* name */ "dorun",
+    /* identity */
+    {
+        /* moduleName */ DORUN_MODULE_NAME,
+        /* dots */ 16,
+        /* rowChars */ 12,
+        /* rowWideChars */ 6,
+        /* twoRows */ 0,
+        /* commText */ "2400,8,NONE,1",
+        /* vendor */ "\xB3\xC9\xB6\xBC\xD6\xD0\xBF\xC6" /* 成都中科 */,
+        /* defaultBaudRate */ 2400,
+        /* fixedLineSettings */ true,  // dorun runs 2400,8,NONE,1 whatever the record says
+    },
+    /* protocol */ SignProtocol::kHeaderFramedOneRow,
+    /* headerFormat (model byte, dots byte) */ {0x40, 0x10},
+    /* escFormat (row codes) */ {},
+    /* geometry (width, height, rows) */ {96, 16, 1},
 };
 
 }  // namespace ledsign::dorun

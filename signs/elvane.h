@@ -14,12 +14,23 @@
 namespace ledsign::elvane {
 
 inline constexpr SignModel kModel{
-    "elvane",
-    {ELVANE_MODULE_NAME, 24, 24, 12, 1, "4800,8,NONE,2", "\xC9\xCF\xBA\xA3" /* 上海 */, 9600, false},
-    SignProtocol::kEscLine,
-    {},
-    {{0x04, 0x05}},
-    {144, 24, 2},
+    /* name */ "elvane",
+    /* identity */
+    {
+        /* moduleName */ ELVANE_MODULE_NAME,
+        /* dots */ 24,
+        /* rowChars */ 24,
+        /* rowWideChars */ 12,
+        /* twoRows */ 1,
+        /* commText */ "4800,8,NONE,2",
+        /* vendor */ "\xC9\xCF\xBA\xA3" /* 上海 */,
+        /* defaultBaudRate */ 9600,  // meant: InitLed(NULL) opens at 9600, not at what the sign reports
+        /* fixedLineSettings */ false,
+    },
+    /* protocol */ SignProtocol::kEscLine,
+    /* headerFormat (model byte, dots byte) */ {},
+    /* escFormat (row codes) */ {{0x04, 0x05}},
+    /* geometry (width, height, rows) */ {144, 24, 2},
 };
 
 }  // namespace ledsign::elvane

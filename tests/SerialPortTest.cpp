@@ -7,7 +7,7 @@
 
 #include "LineSettingsCases.h"
 #include "Pty.h"
-#include "serial/PosixLine.h"
+#include "serial/PosixTermios.h"
 #include "serial/SerialPort.h"
 
 namespace ledsign::test {

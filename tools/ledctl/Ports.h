@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "include/ledsign.h"
+#include "serial/LineSettings.h"
 
 namespace ledsign::tools {
 
@@ -23,6 +24,10 @@ struct PortEntry {
 // with `probe` also every \\.\COMn (1..256) that answers an open, each of them opened once
 // (which raises DTR and RTS on many drivers: equipment on such a port may reset).
 std::vector<PortEntry> ListPorts(bool probe);
+
+// A write that failed after nearly its whole grace ran into its deadline: the line stalled (a
+// failure at once is a hang-up or an error).
+inline bool RanIntoDeadline(long tookMs) { return tookMs >= static_cast<long>(kWriteGraceMs) * 95 / 100; }
 
 enum class OpenFailure { kNoDevice, kPermission, kInUse, kNotSerial, kRefused, kOther };
 

@@ -16,7 +16,7 @@
 #include <cstring>
 #include <map>
 
-#include "serial/PosixLine.h"
+#include "serial/PosixTermios.h"
 #include "tools/common/TextFormat.h"
 #include "tools/ledctl/Ports.h"
 
@@ -270,7 +270,7 @@ std::string ExplainWriteFailure(const PortSettings& settings, long tookMs) {
         return "the port went away: " + path +
                " no longer exists (adapter unplugged?); the plug-in opens it again by itself once it is back.";
     }
-    if (tookMs >= 1900) {
+    if (RanIntoDeadline(tookMs)) {
         return "the line stalled: the bytes were not taken within the write's deadline (flow control held off, "
                "the far side not reading, or a wedged adapter).";
     }

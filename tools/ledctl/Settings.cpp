@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "serial/SerialPort.h"
+#include "serial/LineSettings.h"
 #include "signs/AllModels.h"
 #include "tools/ledctl/Console.h"
 

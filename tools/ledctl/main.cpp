@@ -11,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "serial/SerialPort.h"
 #include "signs/AllModels.h"
 #include "tools/common/CommandLine.h"
 #include "tools/common/JsonLine.h"

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/PosixLine.h"
+#include "serial/PosixTermios.h"
 #include "tools/common/JsonLine.h"
 #include "tools/common/TextCodec.h"
 #include "tools/common/TextFormat.h"

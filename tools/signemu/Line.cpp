@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "serial/PosixLine.h"
+#include "serial/PosixTermios.h"
 #include "tools/common/JsonLine.h"
 
 namespace ledsign::tools {

@@ -1,4 +1,4 @@
-// One line for the trace channel, built in a fixed buffer: no allocation and no formatting
+// One message for the trace channel (a line of text), built in a fixed buffer: no allocation and no formatting
 // library (a printf engine would grow the DLLs), so it serves the export paths and load and unload.
 #pragma once
 
@@ -12,9 +12,9 @@
 namespace ledsign {
 
 // Text that does not fit is dropped and the line ends in "...".
-class TraceLine {
+class TraceMessage {
 public:
-    TraceLine& Text(const char* text) {
+    TraceMessage& Text(const char* text) {
         const size_t length = std::strlen(text);
         if (length > kRoom - used_) {
             cut_ = true;
@@ -24,7 +24,7 @@ public:
         used_ += length;
         return *this;
     }
-    TraceLine& Number(int64_t value) {
+    TraceMessage& Number(int64_t value) {
         char digits[24];
         size_t count = 0;
         const bool negative = value < 0;
@@ -39,7 +39,7 @@ public:
         text[count] = '\0';
         return Text(text);
     }
-    TraceLine& Hex(const uint8_t* bytes, uint32_t count) {
+    TraceMessage& Hex(const uint8_t* bytes, uint32_t count) {
         static const char kDigits[] = "0123456789ABCDEF";
         for (uint32_t index = 0; index < count; ++index) {
             const char pair[4] = {index == 0 ? '\0' : ' ', kDigits[bytes[index] >> 4], kDigits[bytes[index] & 15],

@@ -1,6 +1,6 @@
-// The pure pieces of the POSIX backend (see PosixLine.h): port names, speeds and termios, which
+// The pure pieces of the POSIX backend (see PosixTermios.h): port names, speeds and termios, which
 // the tools use too without the rest of the serial module.
-#include "serial/PosixLine.h"
+#include "serial/PosixTermios.h"
 
 #include <cstdio>
 

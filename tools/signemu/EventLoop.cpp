@@ -66,6 +66,20 @@ int TerminalColumns() {
 // Milliseconds to a tenth.
 double Tenths(double ms) { return std::round(ms * 10) / 10; }
 
+// printf into a string, for a report's text line.
+template <class... Arguments>
+std::string Format(const char* format, Arguments... arguments) {
+    char text[1024];
+    std::snprintf(text, sizeof text, format, arguments...);
+    return text;
+}
+
+// Every report goes out one way, rendered once for each reader: a JSON object with --json, else
+// its line of text.
+void Emit(const Options& options, const nlohmann::ordered_json& json, const std::string& text) {
+    std::fputs(options.json ? JsonLine(json).c_str() : (text + "\n").c_str(), stdout);
+}
+
 const char* EventName(SignEvent::Kind kind) {
     switch (kind) {
         case SignEvent::kRow: return "row";
@@ -121,17 +135,17 @@ public:
             for (std::string& row : rows_) row.clear();
         }
         const std::string text = GbkToUtf8Lenient(event.text);
-        if (options_.json) {
-            std::fputs(JsonLine(EventJson(event, clock, elapsedMs)).c_str(), stdout);
-        } else if (event.kind == SignEvent::kRow) {
-            std::printf("[%s] row %d: \"%s\"\n", clock.c_str(), event.row, Printable(text).c_str());
+        std::string line;
+        if (event.kind == SignEvent::kRow) {
+            line = Format("[%s] row %d: \"%s\"", clock.c_str(), event.row, Printable(text).c_str());
         } else if (event.kind == SignEvent::kClear) {
-            std::printf("[%s] cleared\n", clock.c_str());
+            line = Format("[%s] cleared", clock.c_str());
         } else {
-            std::printf("[%s] MALFORMED at byte %llu: %s: %s\n", clock.c_str(),
-                        static_cast<unsigned long long>(event.offset), event.reason.c_str(),
-                        HexBytes(event.bytes).c_str());
+            line = Format("[%s] MALFORMED at byte %llu: %s: %s", clock.c_str(),
+                          static_cast<unsigned long long>(event.offset), event.reason.c_str(),
+                          HexBytes(event.bytes).c_str());
         }
+        Emit(options_, EventJson(event, clock, elapsedMs), line);
         if (event.kind != SignEvent::kMalformed && fonts_ != nullptr) Draw();
         std::fflush(stdout);
     }
@@ -167,22 +181,17 @@ private:
             return;
         }
         lastReportedLine_ = seen;
-        if (options_.json) {
-            std::fputs(JsonLine({{"event", "line"},
-                                 {"time", clock},
-                                 {"speed", baud},
-                                 {"stop_bits", stopBits},
-                                 {"expected_speed", expected_.baud},
-                                 {"expected_stop_bits", expected_.stopBits}})
-                           .c_str(),
-                       stdout);
-        } else {
-            std::printf(
-                "[%s] LINE: the port runs at %ld baud, %ld stop bit%s; this sign listens at %ld baud, %ld stop "
-                "bit%s: a real sign would show garbage\n",
-                clock.c_str(), baud, stopBits, stopBits == 1 ? "" : "s", expected_.baud, expected_.stopBits,
-                expected_.stopBits == 1 ? "" : "s");
-        }
+        Emit(options_,
+             {{"event", "line"},
+              {"time", clock},
+              {"speed", baud},
+              {"stop_bits", stopBits},
+              {"expected_speed", expected_.baud},
+              {"expected_stop_bits", expected_.stopBits}},
+             Format("[%s] LINE: the port runs at %ld baud, %ld stop bit%s; this sign listens at %ld baud, %ld stop "
+                    "bit%s: a real sign would show garbage",
+                    clock.c_str(), baud, stopBits, stopBits == 1 ? "" : "s", expected_.baud, expected_.stopBits,
+                    expected_.stopBits == 1 ? "" : "s"));
     }
 
     // The sign needs its pause after a row frame (the protocol's pauses follow rows): a frame sooner
@@ -197,18 +206,11 @@ private:
         // short by more than that is a frame sent too soon.
         constexpr double kArrivalJitterMs = 20;
         if (!afterRow || neededGapMs_ == 0 || gap + kArrivalJitterMs >= static_cast<double>(neededGapMs_)) return;
-        if (options_.json) {
-            std::fputs(
-                JsonLine(
-                    {{"event", "timing"}, {"time", clock}, {"gap_ms", std::lround(gap)}, {"needed_ms", neededGapMs_}})
-                    .c_str(),
-                stdout);
-        } else {
-            std::printf(
-                "[%s] TOO SOON: this frame came %.0f ms after the previous row; the sign needs %u ms after a row "
-                "and may drop it\n",
-                clock.c_str(), gap, neededGapMs_);
-        }
+        Emit(options_,
+             {{"event", "timing"}, {"time", clock}, {"gap_ms", std::lround(gap)}, {"needed_ms", neededGapMs_}},
+             Format("[%s] TOO SOON: this frame came %.0f ms after the previous row; the sign needs %u ms after a row "
+                    "and may drop it",
+                    clock.c_str(), gap, neededGapMs_));
     }
 
     const Options& options_;
@@ -231,15 +233,9 @@ double MsBetween(Clock::time_point from, Clock::time_point to) {
 
 // --hex: a burst of bytes as it arrived, with the time since the previous one.
 void ShowBurst(const Options& options, const std::string& bytes, double sinceMs) {
-    if (options.json) {
-        std::fputs(
-            JsonLine(
-                {{"event", "bytes"}, {"time", WallClock()}, {"gap_ms", Tenths(sinceMs)}, {"bytes", HexBytes(bytes)}})
-                .c_str(),
-            stdout);
-    } else {
-        std::printf("[%s] +%.1f ms  %s\n", WallClock().c_str(), sinceMs, HexBytes(bytes).c_str());
-    }
+    const std::string clock = WallClock();
+    Emit(options, {{"event", "bytes"}, {"time", clock}, {"gap_ms", Tenths(sinceMs)}, {"bytes", HexBytes(bytes)}},
+         Format("[%s] +%.1f ms  %s", clock.c_str(), sinceMs, HexBytes(bytes).c_str()));
     std::fflush(stdout);
 }
 

@@ -66,11 +66,21 @@ struct MonitorWaitState {
 constexpr int kNoDescriptor = -1;      // no port held
 constexpr int kFailedDescriptor = -2;  // the last open failed
 constexpr const char* kMonitorThreadName = "serial-monitor";
+constexpr const char* kDrainThreadName = "serial-drain";
+
+// How a write waits for its last bytes to leave the device, chosen at open by the kind of device.
+enum class DrainKind : uint8_t {
+    kNone,    // a pty: nothing to wait for once the write has landed in the far side's buffer
+    kInline,  // a UART under the serial core: tcdrain on the caller's thread, which the driver bounds
+    kHelper,  // any other driver (USB adapters): tcdrain on the drain thread, waited for to the deadline
+};
+
 struct PlatformPort {
     int fd;               // an open descriptor, kNoDescriptor or kFailedDescriptor
     uint32_t inQueue;     // bytes waiting in the input queue as last counted by the caller's thread
     int32_t baudRate;     // the speed the open port runs at
     bool pseudoTerminal;  // a pty: no output queue of its own, and it never keeps size or parity
+    DrainKind drain;
     LineFault fault;
 };
 

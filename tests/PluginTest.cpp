@@ -5,10 +5,12 @@
 
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "HeldDrain.h"
 #include "Plugin.h"
 #include "ProcessProbe.h"
 #include "Pty.h"
@@ -124,28 +126,34 @@ TEST_P(EverySign, OpenResults) {
     EXPECT_TRUE(pty.WaitForHangup());
 }
 
-// A line that stops taking bytes (a sign side that stops reading, a wedged adapter): the call
-// gives -1 once its writes have waited out their deadlines, the port stays open, and once the
-// line moves again the next call puts the whole new text on it.
+// A line that stops taking bytes, in each way a driver shows it: the sign side stops reading (a
+// full pty), or the driver holds the drain past the deadline (as ftdi_sio does for an adapter
+// pulled during its drain). The call gives -1 once its writes have waited out their deadlines,
+// the port stays open, and once the line moves again the next call puts the whole new text on it.
 TEST_P(EverySign, AStalledLineGivesMinusOneInBoundedTimeAndRecovers) {
     const SignCase& c = GetParam();
-    Pty pty;
-    Plugin plugin(c.sign);
-    ASSERT_EQ(plugin.OpenOn(pty.PortName(), 9600), 1);
-    pty.Stall();
-    const auto start = Clock::now();
-    EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
-    const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
-    RecordProperty("stalled_call_ms", static_cast<int>(took.count()));
-    EXPECT_GE(took, milliseconds(1900));
-    EXPECT_LE(took, milliseconds(c.stalledCallMaxMs));
-    EXPECT_EQ(plugin.IsLedOpened(), 1);
-    pty.Resume();
-    EXPECT_EQ(plugin.Write2Led("AB#D"), 1);
-    const std::string expected = Bytes(c.twoRowBytes);
-    const std::string received = pty.Settle(200);
-    ASSERT_GE(received.size(), expected.size());
-    EXPECT_EQ(Hex(received.substr(received.size() - expected.size())), Hex(expected));
+    for (const bool drainHeld : {false, true}) {
+        SCOPED_TRACE(drainHeld ? "drain held by the driver" : "sign side not reading");
+        Pty pty;
+        std::optional<HeldDrain> adapter;
+        if (drainHeld) adapter.emplace();
+        Plugin plugin(c.sign);
+        ASSERT_EQ(plugin.OpenOn(pty.PortName(), 9600), 1);
+        drainHeld ? adapter->Hold() : pty.Stall();
+        const auto start = Clock::now();
+        EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
+        const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+        RecordProperty(drainHeld ? "held_drain_call_ms" : "stalled_call_ms", static_cast<int>(took.count()));
+        EXPECT_GE(took, milliseconds(1900));
+        EXPECT_LE(took, milliseconds(c.stalledCallMaxMs));
+        EXPECT_EQ(plugin.IsLedOpened(), 1);
+        drainHeld ? adapter->Release() : pty.Resume();
+        EXPECT_EQ(plugin.Write2Led("AB#D"), 1);
+        const std::string expected = Bytes(c.twoRowBytes);
+        const std::string received = pty.Settle(200);
+        ASSERT_GE(received.size(), expected.size());
+        EXPECT_EQ(Hex(received.substr(received.size() - expected.size())), Hex(expected));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Plugins, EverySign, ::testing::ValuesIn(kSignCases), SignCaseName<::testing::TestParamInfo<SignCase>>);

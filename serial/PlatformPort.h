@@ -81,6 +81,7 @@ struct PlatformPort {
     int32_t baudRate;     // the speed the open port runs at
     bool pseudoTerminal;  // a pty: no output queue of its own, and it never keeps size or parity
     DrainKind drain;
+    bool discardOwed;  // an abandoned write's bytes are to be flushed once the driver lets go
     LineFault fault;
 };
 

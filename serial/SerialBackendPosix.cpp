@@ -159,6 +159,14 @@ public:
         return error == 0 ? Outcome::kDrained : Outcome::kFailed;
     }
 
+    // True while the thread is in a drain the driver has not let go of yet.
+    bool InDriver() {
+        pthread_mutex_lock(&lock_);
+        const bool inDriver = busy_;
+        pthread_mutex_unlock(&lock_);
+        return inDriver;
+    }
+
 private:
     static void* Run(void* self) {
         DrainThread& drains = *static_cast<DrainThread*>(self);
@@ -250,6 +258,15 @@ Readiness Drain(PlatformPort& port, MonotonicMs deadline) {
         }
     }
     return WaitQueueEmpty(port, deadline);
+}
+
+// An abandoned write leaves nothing behind to reach the sign later, out of turn. On a USB adapter
+// the flush waits, like every drain, while the driver holds the device in a status request (3 s
+// and more behind one to a pulled ftdi_sio adapter): while the drain thread is still in one, the
+// flush is owed and made before the next write or the close, once the driver has let go.
+void DiscardOutput(PlatformPort& port) {
+    port.discardOwed = port.drain == DrainKind::kHelper && drainThread.InDriver();
+    if (!port.discardOwed) tcflush(port.fd, TCOFLUSH);
 }
 
 // Frees a descriptor from 0, 1 or 2: a host started with standard error closed must never
@@ -366,11 +383,15 @@ int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSetting
     port.baudRate = settings.baudRate;
     port.pseudoTerminal = pseudoTerminal;
     port.drain = drain;
+    port.discardOwed = false;
     port.fault = LineFault{};
     return 1;
 }
 
 void PlatformClose(PlatformPort& port) {
+    // What an abandoned write left is not waited for by the close.
+    if (port.fd >= 0 && port.discardOwed) DiscardOutput(port);
+    port.discardOwed = false;
     if (port.fd >= 0) ReleaseDescriptor(port.fd);
     port.fd = kNoDescriptor;
     port.inQueue = 0;
@@ -379,6 +400,7 @@ void PlatformClose(PlatformPort& port) {
 int32_t PlatformWrite(PlatformPort& port, const uint8_t* bytes, uint32_t count) {
     port.fault = LineFault{};
     if (port.fd < 0) return -1;
+    if (port.discardOwed) DiscardOutput(port);
     const MonotonicMs deadline = NowMs() + WriteDeadlineMs(count, port.baudRate);
     Readiness state = Readiness::kReady;
     uint32_t done = 0;
@@ -395,8 +417,7 @@ int32_t PlatformWrite(PlatformPort& port, const uint8_t* bytes, uint32_t count) 
         }
     }
     if (state == Readiness::kReady) state = Drain(port, deadline);
-    // An abandoned write leaves nothing behind to reach the sign later, out of turn.
-    if (state == Readiness::kTimedOut) tcflush(port.fd, TCOFLUSH);
+    if (state == Readiness::kTimedOut) DiscardOutput(port);
     return state == Readiness::kReady ? 1 : -1;
 }
 

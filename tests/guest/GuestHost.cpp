@@ -3,13 +3,15 @@
 // "LEDSIGN ..." lines on the console. Where the far side must act (record the line settings it
 // sees, stop reading, unplug the adapter), it asks with a "LEDSIGN ? WHAT" line and waits for the
 // host's "!" line on the console.
-//   guest_host lines:ttyUSB0 | lines:ttyS1 | faults | bench
+//   guest_host lines:ttyUSB0 | lines:ttyS1 | faults | drain | bench
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -251,6 +253,70 @@ void Unplug() {
     }
 }
 
+// The adapter pulled while a drain waits on it. ftdi_sio answers a drain with a status request to
+// the adapter and holds the device across it; a request sent after the adapter went runs into its
+// 5 s USB time-out, and every other drain on the device waits behind it. Four more descriptors ask
+// for the status in a loop, so that the unplug (a random moment after the far side is asked) lands
+// in such a request while the plug-in writes in a loop; a call that ends after waiting out a
+// deadline is one whose drain the driver held. Tried again until one is seen, with the ESC-line
+// models, whose calls are nearly all drains (the header-framed ones spend theirs in pauses).
+void UnplugInDrain() {
+    constexpr int kAttempts = 16;
+    std::vector<const SignCase*> models;
+    for (const SignCase& c : kSignCases) {
+        if (c.escLine) models.push_back(&c);
+    }
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        const SignCase& c = *models[attempt % models.size()];
+        const std::string line = UsbName();
+        Plugin plugin(c.sign);
+        const int32_t opened = plugin.OpenOn(line, 9600);
+        std::atomic<int> longestAskMs{0};
+        const auto ask = [&line, &longestAskMs] {
+            const int fd = open(("/dev/" + line).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            for (int drained = 0; fd >= 0 && drained == 0;) {
+                const auto start = Clock::now();
+                drained = tcdrain(fd);
+                longestAskMs = std::max(longestAskMs.load(), static_cast<int>(MsSince(start)));
+            }
+            if (fd >= 0) close(fd);
+        };
+        std::thread askers[] = {std::thread(ask), std::thread(ask), std::thread(ask), std::thread(ask)};
+        Ask("unplug soon");
+        int32_t result = 1;
+        double ms = 0;
+        int calls = 0;
+        for (const auto start = Clock::now(); result == 1 && MsSince(start) < 3000; ++calls) {
+            const auto call = Clock::now();
+            result = plugin.Write2Led("AB#D");
+            ms = MsSince(call);
+        }
+        const bool gone = WaitFor("/dev/" + line, false, 10000);
+        for (std::thread& asker : askers) asker.join();
+        const int32_t lost = plugin.Write2Led("AB#D");
+        Say("drain sign=%s attempt=%d line=%s open=%d calls=%d result=%d ms=%.0f held=%d asked_ms=%d gone=%d lost=%d "
+            "holds=%d",
+            c.sign, attempt, line.c_str(), opened, calls, result, ms, ms >= 1000 ? 1 : 0, longestAskMs.load(), gone,
+            lost, HoldsDevice(line));
+        Ask("replug");
+        std::string back;
+        for (const auto start = Clock::now(); back.empty() && MsSince(start) < 5000;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            back = UsbName();
+        }
+        int32_t written = -1;
+        for (const auto start = Clock::now(); written != 1 && MsSince(start) < 6000;) {
+            written = plugin.Write2Led("AB#D");
+            if (written != 1) std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        }
+        Ask("replugged");
+        Say("drainback sign=%s back=%s written=%d", c.sign, back.c_str(), written);
+        plugin.CloseLed();
+        WaitFor("/dev/" + back, true, 1000);
+        if (ms >= 1000) return;
+    }
+}
+
 // One Write2Led as the plug-in's trace shows it: each write's bytes, and each pause (empty bytes).
 struct Step {
     std::string bytes;
@@ -371,6 +437,7 @@ int main(int argc, char** argv) {
             Unplug();
         }
         if (run == "unplug") Unplug();
+        if (run == "drain") UnplugInDrain();
         if (run == "bench") Bench();
     } catch (const std::exception& error) {
         Say("error %s", error.what());

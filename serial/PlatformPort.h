@@ -46,6 +46,23 @@ struct PlatformPort {
 // of the data bits). Flow control, special characters and error handling stay as found.
 DCB BuildDcb(const DCB& current, const LineSettings& settings);
 
+// What a pause waits with, looked up at run time so that the DLLs still load on Windows XP: a
+// high-resolution waitable timer (Windows 10 1803 and later; null elsewhere), ntdll's
+// NtSetTimerResolution, which raises the system timer's resolution as timeBeginPeriod does (null
+// if absent), and the Sleep the waits without the timer use (the system's).
+using TimerResolutionSetter = LONG(WINAPI*)(ULONG desired100ns, BOOLEAN set, ULONG* current100ns);
+struct PauseTimers {
+    HANDLE highResolutionTimer;  // the caller's to close
+    TimerResolutionSetter setResolution;
+    void(WINAPI* sleep)(DWORD milliseconds);
+};
+PauseTimers LookUpPauseTimers();
+// Waits until `milliseconds` have passed by the performance counter, never less: on the
+// high-resolution timer when there is one, else with Sleep and the timer resolution raised to 1 ms
+// for the pause, else with Sleep alone; each wait is checked against the counter and repeated for
+// what is left.
+void PausePrecisely(uint32_t milliseconds, const PauseTimers& timers);
+
 // The receive monitor's thread as the starting thread holds it.
 struct PlatformMonitor {
     HANDLE thread;  // null: no monitor thread

@@ -45,6 +45,9 @@ bool SixtyFourBit() {
 std::string WineSetup::WindowsBuildDir() { return SixtyFourBit() ? LEDSIGN_WINDOWS64_BUILD_DIR : LEDSIGN_WINDOWS_BUILD_DIR; }
 std::string WineSetup::Prefix() { return SixtyFourBit() ? LEDSIGN_WINE64_PREFIX : LEDSIGN_WINE_PREFIX; }
 std::string WineSetup::HostExe() { return WindowsBuildDir() + "/tests/wine/host/winhost.exe"; }
+std::string WineSetup::Loader() {
+    return SixtyFourBit() && access("/usr/lib/wine/wine64", X_OK) == 0 ? "/usr/lib/wine/wine64" : WinePath();
+}
 
 std::string WineSetup::WindowsPath(const std::string& unixPath) {
     std::string path = "Z:" + unixPath;
@@ -125,7 +128,7 @@ void WineHost::Start(std::vector<std::string> args, const std::vector<std::strin
             environment.push_back(entry);
         }
     }
-    args[0] = WineSetup::WinePath();
+    args[0] = WineSetup::Loader();
     child_ = StartProgram(args, StandardStreams{in[0], out[1], err[1]}, environment, true);
     close(in[0]);
     close(out[1]);

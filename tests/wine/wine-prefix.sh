@@ -37,7 +37,11 @@ case $action in
     : >"$log"
     wineserver -p </dev/null >>"$log" 2>&1 || { echo "FAIL: wineserver did not start"; cat "$log"; exit 1; }
     start=$(date +%s)
-    if ! wineboot -i </dev/null >>"$log" 2>&1; then
+    # A 64-bit prefix is made by Wine's 64-bit loader itself: the wine command starts the 32-bit
+    # one first, which a kernel without 32-bit support cannot run.
+    boot=(wineboot -i)
+    [ "$arch" = win64 ] && [ -x /usr/lib/wine/wine64 ] && boot=(/usr/lib/wine/wine64 wineboot -i)
+    if ! "${boot[@]}" </dev/null >>"$log" 2>&1; then
       echo "FAIL: wineboot -i failed"; cat "$log"; exit 1
     fi
     [ -f "$prefix/drive_c/windows/system32/kernel32.dll" ] || { echo "FAIL: wineboot made no prefix"; cat "$log"; exit 1; }

@@ -4,15 +4,18 @@
 // services a POSIX host provides.
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/futex.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -93,16 +96,22 @@ Readiness WaitWritable(int fd, MonotonicMs deadline, LineFault& fault) {
 //   until the driver lets it go, and the next drain waits for it, within its own deadline.
 // - A pty has no transmitter: its tcdrain returns at once, so none is made. Its write has landed
 //   in the far side's buffer or blocked above.
+// Waits while *word holds `value`, at most `timeoutMs` (-1: no limit); the caller looks again.
+void FutexWait(std::atomic<uint32_t>& word, uint32_t value, int timeoutMs) {
+    const timespec timeout{timeoutMs / 1000, static_cast<long>(timeoutMs % 1000) * 1000000L};
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAIT_PRIVATE, value,
+            timeoutMs < 0 ? nullptr : &timeout, nullptr, 0);
+}
+
+void FutexWake(std::atomic<uint32_t>& word) {
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
+}
+
 class DrainThread {
 public:
     enum class Outcome { kDrained, kFailed, kTimedOut, kNoThread };
 
     DrainThread() {
-        pthread_condattr_t attributes;
-        pthread_condattr_init(&attributes);
-        pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
-        pthread_cond_init(&changed_, &attributes);
-        pthread_condattr_destroy(&attributes);
         // The thread takes none of the host's signals: they stay with the host's own threads.
         sigset_t all;
         sigset_t previous;
@@ -119,10 +128,9 @@ public:
     // of this module until then.
     ~DrainThread() {
         if (!running_) return;
-        pthread_mutex_lock(&lock_);
         stopping_ = true;
-        pthread_cond_broadcast(&changed_);
-        pthread_mutex_unlock(&lock_);
+        requested_.fetch_add(1);
+        FutexWake(requested_);
         pthread_join(thread_, nullptr);
     }
 
@@ -130,95 +138,82 @@ public:
     DrainThread& operator=(const DrainThread&) = delete;
 
     // tcdrain on the descriptor, waited for until the deadline. The errno of a failed drain
-    // through `error`.
+    // through `error`. A handover costs two futex calls on each side and no lock.
     Outcome Drain(int fd, MonotonicMs deadline, int& error) {
         if (!running_) return Outcome::kNoThread;
-        const timespec until{static_cast<time_t>(deadline / 1000), static_cast<long>(deadline % 1000) * 1000000L};
-        pthread_mutex_lock(&lock_);
         // An earlier drain that was given up may still be in the driver.
-        while (pending_ || busy_) {
-            if (pthread_cond_timedwait(&changed_, &lock_, &until) == ETIMEDOUT) {
-                pthread_mutex_unlock(&lock_);
-                return Outcome::kTimedOut;
-            }
-        }
+        const uint32_t previous = requested_.load();
+        if (!WaitFinished(previous, deadline)) return Outcome::kTimedOut;
         fd_ = fd;
-        pending_ = true;
-        const uint64_t request = ++requested_;
-        pthread_cond_broadcast(&changed_);
-        while (finished_ != request) {
-            if (pthread_cond_timedwait(&changed_, &lock_, &until) == ETIMEDOUT && finished_ != request) {
-                // Not taken up yet: withdrawn, so that no drain of this descriptor starts later.
-                if (pending_) pending_ = false;
-                pthread_mutex_unlock(&lock_);
-                return Outcome::kTimedOut;
-            }
+        const uint32_t request = previous + 1;
+        requested_.store(request);
+        FutexWake(requested_);
+        if (!WaitFinished(request, deadline)) {
+            // Not taken up yet: withdrawn, so that no drain of this descriptor starts later.
+            if (fd_.exchange(-1) >= 0) finished_.store(request);
+            return Outcome::kTimedOut;
         }
         error = error_;
-        pthread_mutex_unlock(&lock_);
         return error == 0 ? Outcome::kDrained : Outcome::kFailed;
     }
 
-    // True while the thread is in a drain the driver has not let go of yet.
-    bool InDriver() {
-        pthread_mutex_lock(&lock_);
-        const bool inDriver = busy_;
-        pthread_mutex_unlock(&lock_);
-        return inDriver;
-    }
+    // True while a drain asked for has not ended: the thread is in the driver, or about to be.
+    bool InDriver() const { return running_ && finished_.load() != requested_.load(); }
 
 private:
+    bool WaitFinished(uint32_t request, MonotonicMs deadline) {
+        for (uint32_t finished = finished_.load(); finished != request; finished = finished_.load()) {
+            const int left = RemainingMs(deadline);
+            if (left == 0) return false;
+            callerWaiting_ = true;
+            FutexWait(finished_, finished, left);
+            callerWaiting_ = false;
+        }
+        return true;
+    }
+
     static void* Run(void* self) {
         DrainThread& drains = *static_cast<DrainThread*>(self);
-        pthread_mutex_lock(&drains.lock_);
-        for (;;) {
-            while (!drains.pending_ && !drains.stopping_) pthread_cond_wait(&drains.changed_, &drains.lock_);
-            if (drains.stopping_) break;
-            const int fd = drains.fd_;
-            const uint64_t request = drains.requested_;
-            drains.pending_ = false;
-            drains.busy_ = true;
-            pthread_mutex_unlock(&drains.lock_);
+        uint32_t done = 0;
+        while (!drains.stopping_) {
+            const uint32_t request = drains.requested_.load();
+            if (request == done) {
+                FutexWait(drains.requested_, done, -1);
+                continue;
+            }
+            const int fd = drains.fd_.exchange(-1);
             int error = 0;
-            while (tcdrain(fd) != 0) {
+            while (fd >= 0 && tcdrain(fd) != 0) {
                 if (errno != EINTR) {
                     error = errno;
                     break;
                 }
             }
-            pthread_mutex_lock(&drains.lock_);
             drains.error_ = error;
-            drains.finished_ = request;
-            drains.busy_ = false;
-            pthread_cond_broadcast(&drains.changed_);
+            done = request;
+            drains.finished_.store(request);
+            if (drains.callerWaiting_) FutexWake(drains.finished_);
         }
-        pthread_mutex_unlock(&drains.lock_);
         return nullptr;
     }
 
     static void ForgetInChild();
 
-    pthread_mutex_t lock_ = PTHREAD_MUTEX_INITIALIZER;
-    pthread_cond_t changed_{};
     pthread_t thread_{};
     bool running_ = false;
-    bool stopping_ = false;
-    bool pending_ = false;  // a drain asked for and not yet taken up
-    bool busy_ = false;     // the thread is in tcdrain
-    int fd_ = -1;
-    uint64_t requested_ = 0;
-    uint64_t finished_ = 0;
-    int error_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<uint32_t> requested_{0};  // the number of the last drain asked for
+    std::atomic<uint32_t> finished_{0};   // the number of the last drain ended (or withdrawn)
+    std::atomic<bool> callerWaiting_{false};
+    std::atomic<int> fd_{-1};  // the descriptor of a drain not yet taken up
+    int error_ = 0;            // of the last drain ended, written before finished_
 };
 
 // One for the module: a plug-in holds one port, and the thread is started with the module so that
 // no call of the host's allocates or starts anything for it.
 DrainThread drainThread;
 
-void DrainThread::ForgetInChild() {
-    drainThread.running_ = false;
-    pthread_mutex_init(&drainThread.lock_, nullptr);
-}
+void DrainThread::ForgetInChild() { drainThread.running_ = false; }
 
 Readiness WaitQueueEmpty(PlatformPort& port, MonotonicMs deadline) {
     for (;;) {

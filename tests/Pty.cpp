@@ -39,8 +39,7 @@ termios Pty::SlaveSettings() const {
 }
 
 void Pty::ReadLoop() {
-    // Each chunk's time is when it came: a real-time reader (where the tests may have one) is not
-    // kept waiting by the machine's other work, which would shorten the gaps it measures.
+    // Real-time where allowed: a reader kept waiting by the machine's other work shortens the gaps.
     const sched_param priority{1};
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority);
     char buffer[4096];

@@ -12,8 +12,7 @@
 
 namespace ledsign::test {
 
-// A pause that must show on the line before the byte at `atByte`: the pause the protocol asks for,
-// and the least a line that blurs timing (a pty's reader, a guest's emulated device) must show.
+// A pause before the byte at `atByte`: the least a blurring line shows, and what the protocol asks.
 struct LinePause {
     size_t atByte;
     int minMs;

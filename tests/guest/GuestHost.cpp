@@ -3,7 +3,7 @@
 // "LEDSIGN ..." lines on the console. Where the far side must act (record the line settings it
 // sees, stop reading, unplug the adapter), it asks with a "LEDSIGN ? WHAT" line and waits for the
 // host's "!" line on the console.
-//   guest_host lines:ttyUSB0 | lines:ttyS1 | faults | drain | bench
+//   guest_host lines:ttyUSB0 | lines:ttyS1 | faults | bench
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -213,6 +212,27 @@ void Stall(const std::string& line) {
     }
 }
 
+// The adapter's name once it is back (within 5 s), or "".
+std::string AdapterBack() {
+    std::string back;
+    for (const auto start = Clock::now(); back.empty() && MsSince(start) < 5000; back = UsbName()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return back;
+}
+
+// Write2Led a quarter second apart until one works (within 6 s): the results in turn ("-1,-1,1").
+std::string WriteUntilItWorks(Plugin& plugin) {
+    std::string results;
+    int32_t written = -1;
+    for (const auto start = Clock::now(); written != 1 && MsSince(start) < 6000;) {
+        written = plugin.Write2Led("AB#D");
+        results += (results.empty() ? "" : ",") + std::to_string(written);
+        if (written != 1) std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    return results;
+}
+
 // The USB adapter unplugged while open, and plugged back.
 void Unplug() {
     for (const SignCase& c : kSignCases) {
@@ -231,20 +251,10 @@ void Unplug() {
             opened, before, gone, lost, MsSince(start), plugin.IsLedOpened(), HoldsDevice(line));
         Ask("replug");
         start = Clock::now();
-        std::string back;
-        while (back.empty() && MsSince(start) < 5000) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            back = UsbName();
-        }
+        const std::string back = AdapterBack();
         const double backMs = MsSince(start);
-        std::string results;
-        int32_t written = -1;
         start = Clock::now();
-        while (written != 1 && MsSince(start) < 6000) {
-            written = plugin.Write2Led("AB#D");
-            results += (results.empty() ? "" : ",") + std::to_string(written);
-            if (written != 1) std::this_thread::sleep_for(std::chrono::milliseconds(250));
-        }
+        const std::string results = WriteUntilItWorks(plugin);
         Ask("replugged");
         Say("replug sign=%s back=%s back_ms=%.0f writes=%s frame_ms=%.0f opened=%d", c.sign, back.c_str(), backMs,
             results.c_str(), MsSince(start), plugin.IsLedOpened());
@@ -253,64 +263,39 @@ void Unplug() {
     }
 }
 
-// The adapter pulled while a drain waits on it. ftdi_sio answers a drain with a status request to
-// the adapter and holds the device across it; a request sent after the adapter went runs into its
-// 5 s USB time-out, and every other drain on the device waits behind it. Four more descriptors ask
-// for the status in a loop, so that the unplug (a random moment after the far side is asked) lands
-// in such a request while the plug-in writes in a loop; a call that ends after waiting out a
-// deadline is one whose drain the driver held. Tried again until one is seen, with the ESC-line
-// models, whose calls are nearly all drains (the header-framed ones spend theirs in pauses).
+// The adapter pulled while a drain waits on it: ftdi_sio's status request for it (and every drain
+// behind it) then waits for its 5 s USB time-out. Four descriptors ask the status in a loop while an
+// ESC-line plug-in (nearly all drains) writes, until a call is seen to wait out a deadline.
 void UnplugInDrain() {
-    constexpr int kAttempts = 16;
-    std::vector<const SignCase*> models;
-    for (const SignCase& c : kSignCases) {
-        if (c.escLine) models.push_back(&c);
-    }
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        const SignCase& c = *models[attempt % models.size()];
+    const SignCase* escLine[] = {FindSignCase("cresto"), FindSignCase("elvane")};
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const SignCase& c = *escLine[attempt % 2];
         const std::string line = UsbName();
         Plugin plugin(c.sign);
-        const int32_t opened = plugin.OpenOn(line, 9600);
-        std::atomic<int> longestAskMs{0};
-        const auto ask = [&line, &longestAskMs] {
+        plugin.OpenOn(line, 9600);
+        const auto ask = [&line] {
             const int fd = open(("/dev/" + line).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-            for (int drained = 0; fd >= 0 && drained == 0;) {
-                const auto start = Clock::now();
-                drained = tcdrain(fd);
-                longestAskMs = std::max(longestAskMs.load(), static_cast<int>(MsSince(start)));
-            }
+            while (fd >= 0 && tcdrain(fd) == 0) {}
             if (fd >= 0) close(fd);
         };
         std::thread askers[] = {std::thread(ask), std::thread(ask), std::thread(ask), std::thread(ask)};
         Ask("unplug soon");
         int32_t result = 1;
         double ms = 0;
-        int calls = 0;
-        for (const auto start = Clock::now(); result == 1 && MsSince(start) < 3000; ++calls) {
-            const auto call = Clock::now();
+        for (auto call = Clock::now(); result == 1 && ms < 3000; call = Clock::now()) {
             result = plugin.Write2Led("AB#D");
             ms = MsSince(call);
         }
-        const bool gone = WaitFor("/dev/" + line, false, 10000);
+        WaitFor("/dev/" + line, false, 10000);
         for (std::thread& asker : askers) asker.join();
         const int32_t lost = plugin.Write2Led("AB#D");
-        Say("drain sign=%s attempt=%d line=%s open=%d calls=%d result=%d ms=%.0f held=%d asked_ms=%d gone=%d lost=%d "
-            "holds=%d",
-            c.sign, attempt, line.c_str(), opened, calls, result, ms, ms >= 1000 ? 1 : 0, longestAskMs.load(), gone,
-            lost, HoldsDevice(line));
+        const bool holds = HoldsDevice(line);
         Ask("replug");
-        std::string back;
-        for (const auto start = Clock::now(); back.empty() && MsSince(start) < 5000;) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            back = UsbName();
-        }
-        int32_t written = -1;
-        for (const auto start = Clock::now(); written != 1 && MsSince(start) < 6000;) {
-            written = plugin.Write2Led("AB#D");
-            if (written != 1) std::this_thread::sleep_for(std::chrono::milliseconds(250));
-        }
+        const std::string back = AdapterBack();
+        const std::string writes = WriteUntilItWorks(plugin);
         Ask("replugged");
-        Say("drainback sign=%s back=%s written=%d", c.sign, back.c_str(), written);
+        Say("drain sign=%s result=%d ms=%.0f lost=%d holds=%d back=%s writes=%s", c.sign, result, ms, lost, holds,
+            back.c_str(), writes.c_str());
         plugin.CloseLed();
         WaitFor("/dev/" + back, true, 1000);
         if (ms >= 1000) return;
@@ -367,8 +352,7 @@ void SetRaw(int fd, int32_t baud) {
 }
 
 // Each plug-in's Write2Led beside the same writes and pauses done the common way: write, then
-// tcdrain, on a blocking descriptor. Batches of each alternate, and each side's least batch time
-// counts, so that the machine's other work (the guest is emulated on a shared host) picks no side.
+// tcdrain, on a blocking descriptor; batches alternate and each side's fastest counts.
 void Bench() {
     constexpr int kRounds = 5;
     for (const char* line : kGuestLines) {
@@ -385,7 +369,6 @@ void Bench() {
             }
             Plugin plugin(c.sign);
             plugin.OpenOn(line, baud);
-            plugin.Write2Led("AB#D");
             const int fd = open((std::string("/dev/") + line).c_str(), O_RDWR | O_NOCTTY);
             SetRaw(fd, baud);
             double pluginMs = 1e9, patternMs = 1e9, drainMs = 0;
@@ -436,9 +419,9 @@ int main(int argc, char** argv) {
         if (run == "faults") {
             Stall("ttyS1");
             Unplug();
+            UnplugInDrain();
         }
         if (run == "unplug") Unplug();
-        if (run == "drain") UnplugInDrain();
         if (run == "bench") Bench();
     } catch (const std::exception& error) {
         Say("error %s", error.what());

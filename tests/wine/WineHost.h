@@ -29,8 +29,7 @@ struct WineSetup {
     static std::string WindowsBuildDir();
     static std::string Prefix();
     static std::string HostExe();
-    // What runs a Windows program: Wine's wine, or for the 64-bit build Wine's 64-bit loader itself, which
-    // needs no 32-bit loader (a kernel without 32-bit support cannot start that one).
+    // wine, or for the 64-bit build Wine's 64-bit loader, which runs where 32-bit programs cannot.
     static std::string Loader();
     // Drive Z: of every prefix is the Unix root.
     static std::string WindowsPath(const std::string& unixPath);

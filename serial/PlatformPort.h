@@ -46,6 +46,23 @@ struct PlatformPort {
 // of the data bits). Flow control, special characters and error handling stay as found.
 DCB BuildDcb(const DCB& current, const LineSettings& settings);
 
+// What a pause waits with, looked up at run time so that the DLLs still load on Windows XP: a
+// high-resolution waitable timer (Windows 10 1803 and later; null elsewhere), ntdll's
+// NtSetTimerResolution, which raises the system timer's resolution as timeBeginPeriod does (null
+// if absent), and the Sleep the waits without the timer use (the system's).
+using TimerResolutionSetter = LONG(WINAPI*)(ULONG desired100ns, BOOLEAN set, ULONG* current100ns);
+struct PauseTimers {
+    HANDLE highResolutionTimer;  // the caller's to close
+    TimerResolutionSetter setResolution;
+    void(WINAPI* sleep)(DWORD milliseconds);
+};
+PauseTimers LookUpPauseTimers();
+// Waits until `milliseconds` have passed by the performance counter, never less: on the
+// high-resolution timer when there is one, else with Sleep and the timer resolution raised to 1 ms
+// for the pause, else with Sleep alone; each wait is checked against the counter and repeated for
+// what is left.
+void PausePrecisely(uint32_t milliseconds, const PauseTimers& timers);
+
 // The receive monitor's thread as the starting thread holds it.
 struct PlatformMonitor {
     HANDLE thread;  // null: no monitor thread
@@ -66,11 +83,22 @@ struct MonitorWaitState {
 constexpr int kNoDescriptor = -1;      // no port held
 constexpr int kFailedDescriptor = -2;  // the last open failed
 constexpr const char* kMonitorThreadName = "serial-monitor";
+constexpr const char* kDrainThreadName = "serial-drain";
+
+// How a write waits for its last bytes to leave the device, chosen at open by the kind of device.
+enum class DrainKind : uint8_t {
+    kNone,    // a pty: nothing to wait for once the write has landed in the far side's buffer
+    kInline,  // a UART under the serial core: tcdrain on the caller's thread, which the driver bounds
+    kHelper,  // any other driver (USB adapters): tcdrain on the drain thread, waited for to the deadline
+};
+
 struct PlatformPort {
     int fd;               // an open descriptor, kNoDescriptor or kFailedDescriptor
     uint32_t inQueue;     // bytes waiting in the input queue as last counted by the caller's thread
     int32_t baudRate;     // the speed the open port runs at
     bool pseudoTerminal;  // a pty: no output queue of its own, and it never keeps size or parity
+    DrainKind drain;
+    bool discardOwed;  // an abandoned write's bytes are to be flushed once the driver lets go
     LineFault fault;
 };
 

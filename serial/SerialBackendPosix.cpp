@@ -1,17 +1,21 @@
 // POSIX backend of the serial module: termios, an exclusive hold on the device, a write
-// that returns once every byte has been written and drained, the non-waiting read, the
-// receive monitor's thread and waits, and the host services a POSIX host provides.
+// that returns once every byte has been written and drained (within its deadline, the drain
+// included), the non-waiting read, the receive monitor's thread and waits, and the host
+// services a POSIX host provides.
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/futex.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -77,26 +81,188 @@ Readiness WaitWritable(int fd, MonotonicMs deadline, LineFault& fault) {
     }
 }
 
-// A device with an output queue of its own (a UART, a USB adapter) is watched until the queue
-// is empty, sleeping about as long as the queued bytes take, so that the wait keeps to the
-// deadline; tcdrain then waits only for the last bytes in the hardware, which the driver bounds.
-// A pty has no such queue: its write either landed in the far side's buffer or blocked above.
-Readiness WaitQueueEmpty(PlatformPort& port, MonotonicMs deadline) {
-    if (!port.pseudoTerminal) {
-        for (;;) {
-            int queued = 0;
-            if (ioctl(port.fd, TIOCOUTQ, &queued) != 0) return Failed(port.fault, "TIOCOUTQ", errno);
-            if (queued <= 0) break;
-            const int left = RemainingMs(deadline);
-            if (left == 0) return TimedOut(port.fault, "drain");
-            const int queueMs = static_cast<int>(DrainEstimateMs(static_cast<uint32_t>(queued), port.baudRate));
-            PlatformSleep(static_cast<uint32_t>(queueMs < left ? queueMs : left));
+// The drain of a write, kept to its deadline. What each kind of driver does with tcdrain decides
+// where it runs (measured on the kernel's 8250 and ftdi_sio drivers, docs/host-integration.md):
+// - A UART under the serial core (8250 and its kin) answers tcdrain from its own line status
+//   register and gives up after twice its FIFO's time, so once the output queue is empty the
+//   drain is bounded by the driver. The queue is watched here first, sleeping about as long as the
+//   queued bytes take, so that a line held by flow control keeps to the deadline too.
+// - A USB adapter (ftdi_sio and the other usb-serial drivers) answers tcdrain with a status
+//   request to the adapter, under a lock that its removal waits for: pulled during that request,
+//   the drain blocks for the request's 5 s USB time-out, and no signal ends it. Nothing the
+//   adapter offers without such a request tells its transmitter is empty (ftdi_sio's line status
+//   comes from the adapter's bulk packets, which not every adapter sends), and waiting out the
+//   bytes' line time instead would add that time to every write. So the drain runs on a thread of
+//   its own and the write waits for it only until its deadline; an abandoned drain goes on there
+//   until the driver lets it go, and the next drain waits for it, within its own deadline.
+// - A pty has no transmitter: its tcdrain returns at once, so none is made. Its write has landed
+//   in the far side's buffer or blocked above.
+// Waits while *word holds `value`, at most `timeoutMs` (-1: no limit); the caller looks again.
+void FutexWait(std::atomic<uint32_t>& word, uint32_t value, int timeoutMs) {
+    const timespec timeout{timeoutMs / 1000, static_cast<long>(timeoutMs % 1000) * 1000000L};
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAIT_PRIVATE, value,
+            timeoutMs < 0 ? nullptr : &timeout, nullptr, 0);
+}
+
+void FutexWake(std::atomic<uint32_t>& word) {
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
+}
+
+class DrainThread {
+public:
+    enum class Outcome { kDrained, kFailed, kTimedOut, kNoThread };
+
+    DrainThread() {
+        // The thread takes none of the host's signals: they stay with the host's own threads.
+        sigset_t all;
+        sigset_t previous;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &previous);
+        running_ = pthread_create(&thread_, nullptr, &DrainThread::Run, this) == 0;
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        if (running_) pthread_setname_np(thread_, kDrainThreadName);
+        // A forked child has no such thread: its drains run on the caller's thread.
+        pthread_atfork(nullptr, nullptr, &DrainThread::ForgetInChild);
+    }
+
+    // Waits, when the module goes, for a drain still in the driver's hands: the thread runs code
+    // of this module until then.
+    ~DrainThread() {
+        if (!running_) return;
+        stopping_ = true;
+        requested_.fetch_add(1);
+        FutexWake(requested_);
+        pthread_join(thread_, nullptr);
+    }
+
+    DrainThread(const DrainThread&) = delete;
+    DrainThread& operator=(const DrainThread&) = delete;
+
+    // tcdrain on the descriptor, waited for until the deadline. The errno of a failed drain
+    // through `error`. A handover costs two futex calls on each side and no lock.
+    Outcome Drain(int fd, MonotonicMs deadline, int& error) {
+        if (!running_) return Outcome::kNoThread;
+        // An earlier drain that was given up may still be in the driver.
+        const uint32_t previous = requested_.load();
+        if (!WaitFinished(previous, deadline)) return Outcome::kTimedOut;
+        fd_ = fd;
+        const uint32_t request = previous + 1;
+        requested_.store(request);
+        FutexWake(requested_);
+        if (!WaitFinished(request, deadline)) {
+            // Not taken up yet: withdrawn, so that no drain of this descriptor starts later.
+            if (fd_.exchange(-1) >= 0) finished_.store(request);
+            return Outcome::kTimedOut;
         }
+        error = error_;
+        return error == 0 ? Outcome::kDrained : Outcome::kFailed;
+    }
+
+    // True while a drain asked for has not ended: the thread is in the driver, or about to be.
+    bool InDriver() const { return running_ && finished_.load() != requested_.load(); }
+
+private:
+    bool WaitFinished(uint32_t request, MonotonicMs deadline) {
+        for (uint32_t finished = finished_.load(); finished != request; finished = finished_.load()) {
+            const int left = RemainingMs(deadline);
+            if (left == 0) return false;
+            callerWaiting_ = true;
+            FutexWait(finished_, finished, left);
+            callerWaiting_ = false;
+        }
+        return true;
+    }
+
+    static void* Run(void* self) {
+        DrainThread& drains = *static_cast<DrainThread*>(self);
+        uint32_t done = 0;
+        while (!drains.stopping_) {
+            const uint32_t request = drains.requested_.load();
+            if (request == done) {
+                FutexWait(drains.requested_, done, -1);
+                continue;
+            }
+            const int fd = drains.fd_.exchange(-1);
+            int error = 0;
+            while (fd >= 0 && tcdrain(fd) != 0) {
+                if (errno != EINTR) {
+                    error = errno;
+                    break;
+                }
+            }
+            drains.error_ = error;
+            done = request;
+            drains.finished_.store(request);
+            if (drains.callerWaiting_) FutexWake(drains.finished_);
+        }
+        return nullptr;
+    }
+
+    static void ForgetInChild();
+
+    pthread_t thread_{};
+    bool running_ = false;
+    std::atomic<bool> stopping_{false};
+    std::atomic<uint32_t> requested_{0};  // the number of the last drain asked for
+    std::atomic<uint32_t> finished_{0};   // the number of the last drain ended (or withdrawn)
+    std::atomic<bool> callerWaiting_{false};
+    std::atomic<int> fd_{-1};  // the descriptor of a drain not yet taken up
+    int error_ = 0;            // of the last drain ended, written before finished_
+};
+
+// One for the module: a plug-in holds one port, and the thread is started with the module so that
+// no call of the host's allocates or starts anything for it.
+DrainThread drainThread;
+
+void DrainThread::ForgetInChild() { drainThread.running_ = false; }
+
+Readiness WaitQueueEmpty(PlatformPort& port, MonotonicMs deadline) {
+    for (;;) {
+        int queued = 0;
+        if (ioctl(port.fd, TIOCOUTQ, &queued) != 0) return Failed(port.fault, "TIOCOUTQ", errno);
+        if (queued <= 0) break;
+        const int left = RemainingMs(deadline);
+        if (left == 0) return TimedOut(port.fault, "drain");
+        const int queueMs = static_cast<int>(DrainEstimateMs(static_cast<uint32_t>(queued), port.baudRate));
+        PlatformSleep(static_cast<uint32_t>(queueMs < left ? queueMs : left));
     }
     while (tcdrain(port.fd) != 0) {
         if (errno != EINTR) return Failed(port.fault, "tcdrain", errno);
     }
     return Readiness::kReady;
+}
+
+// A drain given up at its deadline: a device that went away meanwhile counts as lost.
+Readiness DrainTimedOut(PlatformPort& port) {
+    pollfd request{port.fd, POLLOUT, 0};
+    if (poll(&request, 1, 0) == 1 && (request.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+        port.fault = LineFault{"tcdrain: the line hung up", 0, true, false};
+        return Readiness::kFailed;
+    }
+    return TimedOut(port.fault, "tcdrain");
+}
+
+Readiness Drain(PlatformPort& port, MonotonicMs deadline) {
+    if (port.drain == DrainKind::kNone) return Readiness::kReady;
+    if (port.drain == DrainKind::kHelper) {
+        int error = 0;
+        switch (drainThread.Drain(port.fd, deadline, error)) {
+            case DrainThread::Outcome::kDrained: return Readiness::kReady;
+            case DrainThread::Outcome::kFailed: return Failed(port.fault, "tcdrain", error);
+            case DrainThread::Outcome::kTimedOut: return DrainTimedOut(port);
+            case DrainThread::Outcome::kNoThread: break;
+        }
+    }
+    return WaitQueueEmpty(port, deadline);
+}
+
+// An abandoned write leaves nothing behind to reach the sign later, out of turn. On a USB adapter
+// the flush waits, like every drain, while the driver holds the device in a status request (3 s
+// and more behind one to a pulled ftdi_sio adapter): while the drain thread is still in one, the
+// flush is owed and made before the next write or the close, once the driver has let go.
+void DiscardOutput(PlatformPort& port) {
+    port.discardOwed = port.drain == DrainKind::kHelper && drainThread.InDriver();
+    if (!port.discardOwed) tcflush(port.fd, TCOFLUSH);
 }
 
 // Frees a descriptor from 0, 1 or 2: a host started with standard error closed must never
@@ -108,12 +274,16 @@ int AboveStandardStreams(int fd) {
     return moved;
 }
 
-// Unix98 pty slaves have majors 136 to 143.
-bool IsPseudoTerminal(int fd) {
+// Unix98 pty slaves have majors 136 to 143; the serial core's UARTs major 4 (ttyS) and 204
+// (the low-density serial ports: ttyAMA, ttySAC, ...). Every other device's drain runs on the
+// drain thread, which bounds any driver.
+DrainKind DrainKindOf(int fd) {
     struct stat status {};
-    if (fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode)) return false;
+    if (fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode)) return DrainKind::kHelper;
     const unsigned deviceMajor = major(status.st_rdev);
-    return deviceMajor >= 136 && deviceMajor <= 143;
+    if (deviceMajor >= 136 && deviceMajor <= 143) return DrainKind::kNone;
+    if (deviceMajor == 4 || deviceMajor == 204) return DrainKind::kInline;
+    return DrainKind::kHelper;
 }
 
 uint32_t CountWaiting(int fd) {
@@ -179,7 +349,8 @@ int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSetting
     // side has not taken in yet: flushing it would lose those frames.
     tcflush(fd, TCIFLUSH);
 
-    const bool pseudoTerminal = IsPseudoTerminal(fd);
+    const DrainKind drain = DrainKindOf(fd);
+    const bool pseudoTerminal = drain == DrainKind::kNone;
     termios current{};
     termios wanted{};
     termios applied{};
@@ -209,11 +380,16 @@ int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSetting
     port.fd = fd;
     port.baudRate = settings.baudRate;
     port.pseudoTerminal = pseudoTerminal;
+    port.drain = drain;
+    port.discardOwed = false;
     port.fault = LineFault{};
     return 1;
 }
 
 void PlatformClose(PlatformPort& port) {
+    // What an abandoned write left is not waited for by the close.
+    if (port.fd >= 0 && port.discardOwed) DiscardOutput(port);
+    port.discardOwed = false;
     if (port.fd >= 0) ReleaseDescriptor(port.fd);
     port.fd = kNoDescriptor;
     port.inQueue = 0;
@@ -222,6 +398,7 @@ void PlatformClose(PlatformPort& port) {
 int32_t PlatformWrite(PlatformPort& port, const uint8_t* bytes, uint32_t count) {
     port.fault = LineFault{};
     if (port.fd < 0) return -1;
+    if (port.discardOwed) DiscardOutput(port);
     const MonotonicMs deadline = NowMs() + WriteDeadlineMs(count, port.baudRate);
     Readiness state = Readiness::kReady;
     uint32_t done = 0;
@@ -237,9 +414,8 @@ int32_t PlatformWrite(PlatformPort& port, const uint8_t* bytes, uint32_t count) 
             state = Failed(port.fault, "write", written < 0 ? errno : 0);
         }
     }
-    if (state == Readiness::kReady) state = WaitQueueEmpty(port, deadline);
-    // An abandoned write leaves nothing behind to reach the sign later, out of turn.
-    if (state == Readiness::kTimedOut) tcflush(port.fd, TCOFLUSH);
+    if (state == Readiness::kReady) state = Drain(port, deadline);
+    if (state == Readiness::kTimedOut) DiscardOutput(port);
     return state == Readiness::kReady ? 1 : -1;
 }
 

@@ -1,6 +1,7 @@
 // Win32 backend of the serial module: an overlapped port opened without sharing, the
-// device control block changed only in speed and framing, a write waited on to its end, the
-// non-waiting read, the receive monitor's thread and waits, and the host services.
+// device control block changed only in speed and framing, a write waited on to its end, pauses
+// never shorter than asked, the non-waiting read, the receive monitor's thread and waits, and the
+// host services.
 #include <cstring>
 
 #include "serial/HostServices.h"
@@ -109,6 +110,30 @@ bool DeviceGone(DWORD error) {
 int32_t WriteFailed(PlatformPort& port, const char* operation, DWORD error) {
     port.fault = LineFault{operation, static_cast<int32_t>(error), DeviceGone(error), false};
     return -1;
+}
+
+// The pauses' timers, looked up at the first pause and released with the module.
+struct ModulePauseTimers {
+    PauseTimers timers;
+    bool lookedUp;
+    ~ModulePauseTimers() { CloseIfHeld(timers.highResolutionTimer); }
+};
+ModulePauseTimers modulePauseTimers;
+
+constexpr DWORD kCreateWaitableTimerHighResolution = 0x00000002;  // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+constexpr ULONG kOneMillisecond100ns = 10000;
+constexpr int64_t k100nsPerSecond = 10000000;
+
+template <class Function>
+Function LookUp(const char* module, const char* name) {
+    const HMODULE loaded = GetModuleHandleA(module);
+    const FARPROC found = loaded != nullptr ? GetProcAddress(loaded, name) : nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(found));
+}
+
+// `ticks` of a counter running at `frequency`, in 100 ns units, rounded up.
+int64_t TicksTo100ns(int64_t ticks, int64_t frequency) {
+    return ticks / frequency * k100nsPerSecond + ((ticks % frequency) * k100nsPerSecond + frequency - 1) / frequency;
 }
 
 // The monitor thread holds a reference to the module that runs it and leaves through
@@ -234,7 +259,57 @@ bool PlatformHolds(const PlatformPort& port) {
 
 bool PlatformOpenFailed(const PlatformPort& port) { return port.commHandle == INVALID_HANDLE_VALUE; }
 
-void PlatformSleep(uint32_t milliseconds) { Sleep(milliseconds); }
+PauseTimers LookUpPauseTimers() {
+    using CreateTimerEx = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LPCWSTR, DWORD, DWORD);
+    PauseTimers timers{nullptr, nullptr, &Sleep};
+    // Windows before 10 1803 refuses the flag (and XP lacks the function): no such timer there.
+    const auto createTimer = LookUp<CreateTimerEx>("kernel32.dll", "CreateWaitableTimerExW");
+    if (createTimer != nullptr) {
+        timers.highResolutionTimer =
+            createTimer(nullptr, nullptr, kCreateWaitableTimerHighResolution, TIMER_MODIFY_STATE | SYNCHRONIZE);
+    }
+    timers.setResolution = LookUp<TimerResolutionSetter>("ntdll.dll", "NtSetTimerResolution");
+    return timers;
+}
+
+void PausePrecisely(uint32_t milliseconds, const PauseTimers& timers) {
+    const auto sleep = timers.sleep != nullptr ? timers.sleep : &Sleep;
+    if (milliseconds == 0) {
+        sleep(0);
+        return;
+    }
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    const int64_t end = now.QuadPart + (int64_t{milliseconds} * frequency.QuadPart + 999) / 1000;
+    // Sleep wakes on the system timer's tick, 15.6 ms unless raised: it is raised to 1 ms for the
+    // pause where no high-resolution timer waits for it.
+    ULONG resolution = 0;
+    const bool raised = timers.highResolutionTimer == nullptr && timers.setResolution != nullptr &&
+                        timers.setResolution(kOneMillisecond100ns, TRUE, &resolution) >= 0;
+    for (; now.QuadPart < end; QueryPerformanceCounter(&now)) {
+        const int64_t left = TicksTo100ns(end - now.QuadPart, frequency.QuadPart);
+        LARGE_INTEGER due;
+        due.QuadPart = -left;  // relative
+        if (timers.highResolutionTimer != nullptr &&
+            SetWaitableTimer(timers.highResolutionTimer, &due, 0, nullptr, nullptr, FALSE)) {
+            WaitForSingleObject(timers.highResolutionTimer, INFINITE);
+        } else {
+            const int64_t leftMs = (left + kOneMillisecond100ns - 1) / kOneMillisecond100ns;
+            sleep(static_cast<DWORD>(leftMs < INFINITE - 1 ? leftMs : INFINITE - 1));
+        }
+    }
+    if (raised) timers.setResolution(kOneMillisecond100ns, FALSE, &resolution);
+}
+
+void PlatformSleep(uint32_t milliseconds) {
+    if (!modulePauseTimers.lookedUp) {
+        modulePauseTimers.timers = LookUpPauseTimers();
+        modulePauseTimers.lookedUp = true;
+    }
+    PausePrecisely(milliseconds, modulePauseTimers.timers);
+}
 
 uint32_t PlatformNowMs() { return GetTickCount(); }
 

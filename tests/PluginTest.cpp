@@ -1,8 +1,11 @@
 // The built plug-in libraries, loaded by path and driven through their exports over ptys.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -15,6 +18,23 @@
 #include "RecordingLine.h"
 #include "SignCases.h"
 #include "signs/AllModels.h"
+
+// This program's tcdrain and fstat stand in for the C library's in the plug-ins it loads: with
+// `adapters` a pty looks like a USB adapter (major 188); with `drainHeld` every tcdrain waits, as
+// ftdi_sio's does for an adapter pulled during it.
+std::atomic<bool> adapters{false}, drainHeld{false};
+
+extern "C" int tcdrain(int fd) {
+    for (int waited = 0; drainHeld && waited < 6000; ++waited) usleep(5000);
+    return reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "tcdrain"))(fd);
+}
+
+extern "C" int fstat(int fd, struct stat* status) noexcept {
+    const int result = reinterpret_cast<int (*)(int, struct stat*)>(dlsym(RTLD_NEXT, "fstat"))(fd, status);
+    const bool pty = S_ISCHR(status->st_mode) && major(status->st_rdev) >= 136 && major(status->st_rdev) <= 143;
+    if (result == 0 && adapters && pty) status->st_rdev = makedev(188, minor(status->st_rdev));
+    return result;
+}
 
 namespace ledsign::test {
 namespace {
@@ -124,28 +144,33 @@ TEST_P(EverySign, OpenResults) {
     EXPECT_TRUE(pty.WaitForHangup());
 }
 
-// A line that stops taking bytes (a sign side that stops reading, a wedged adapter): the call
-// gives -1 once its writes have waited out their deadlines, the port stays open, and once the
-// line moves again the next call puts the whole new text on it.
+// A line that stops taking bytes (the sign side stops reading; the driver holds the drain, as ftdi_sio
+// does for an adapter pulled during it): the call gives -1 once its writes have waited out their
+// deadlines, the port stays open, and once the line moves again the next call puts the whole text on it.
 TEST_P(EverySign, AStalledLineGivesMinusOneInBoundedTimeAndRecovers) {
     const SignCase& c = GetParam();
-    Pty pty;
-    Plugin plugin(c.sign);
-    ASSERT_EQ(plugin.OpenOn(pty.PortName(), 9600), 1);
-    pty.Stall();
-    const auto start = Clock::now();
-    EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
-    const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
-    RecordProperty("stalled_call_ms", static_cast<int>(took.count()));
-    EXPECT_GE(took, milliseconds(1900));
-    EXPECT_LE(took, milliseconds(c.stalledCallMaxMs));
-    EXPECT_EQ(plugin.IsLedOpened(), 1);
-    pty.Resume();
-    EXPECT_EQ(plugin.Write2Led("AB#D"), 1);
-    const std::string expected = Bytes(c.twoRowBytes);
-    const std::string received = pty.Settle(200);
-    ASSERT_GE(received.size(), expected.size());
-    EXPECT_EQ(Hex(received.substr(received.size() - expected.size())), Hex(expected));
+    for (const bool drainHeldByDriver : {false, true}) {
+        SCOPED_TRACE(drainHeldByDriver ? "drain held by the driver" : "sign side not reading");
+        Pty pty;
+        adapters = drainHeldByDriver;
+        Plugin plugin(c.sign);
+        ASSERT_EQ(plugin.OpenOn(pty.PortName(), 9600), 1);
+        drainHeldByDriver ? void(drainHeld = true) : pty.Stall();
+        const auto start = Clock::now();
+        EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
+        const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+        RecordProperty(drainHeldByDriver ? "held_drain_call_ms" : "stalled_call_ms", static_cast<int>(took.count()));
+        EXPECT_GE(took, milliseconds(1900));
+        EXPECT_LE(took, milliseconds(c.stalledCallMaxMs));
+        EXPECT_EQ(plugin.IsLedOpened(), 1);
+        drainHeldByDriver ? void(drainHeld = false) : pty.Resume();
+        EXPECT_EQ(plugin.Write2Led("AB#D"), 1);
+        adapters = false;
+        const std::string expected = Bytes(c.twoRowBytes);
+        const std::string received = pty.Settle(200);
+        ASSERT_GE(received.size(), expected.size());
+        EXPECT_EQ(Hex(received.substr(received.size() - expected.size())), Hex(expected));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Plugins, EverySign, ::testing::ValuesIn(kSignCases), SignCaseName<::testing::TestParamInfo<SignCase>>);

@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -37,6 +39,9 @@ termios Pty::SlaveSettings() const {
 }
 
 void Pty::ReadLoop() {
+    // Real-time where allowed: a reader kept waiting by the machine's other work shortens the gaps.
+    const sched_param priority{1};
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority);
     char buffer[4096];
     while (!stop_) {
         if (paused_) {
@@ -46,9 +51,10 @@ void Pty::ReadLoop() {
         pollfd request{master_, POLLIN, 0};
         if (poll(&request, 1, 5) <= 0) continue;
         const ssize_t got = read(master_, buffer, sizeof buffer);
+        const auto at = Clock::now();
         if (got > 0) {
             std::lock_guard<std::mutex> lock(mutex_);
-            chunks_.push_back({Clock::now(), std::string(buffer, static_cast<size_t>(got))});
+            chunks_.push_back({at, std::string(buffer, static_cast<size_t>(got))});
         } else if (got < 0 && errno == EIO) {
             usleep(1000);  // no slave side open
         }

@@ -12,10 +12,11 @@
 
 namespace ledsign::test {
 
-// A pause that must show on the line before the byte at `atByte`.
+// A pause before the byte at `atByte`: the least a blurring line shows, and what the protocol asks.
 struct LinePause {
     size_t atByte;
     int minMs;
+    int askedMs;
 };
 
 struct SignCase {
@@ -58,19 +59,19 @@ inline const SignCase kSignCases[] = {
     {"brava", "BRAVAX.DLL", "3.0.0.2", 32, 16, 8, 1, "2400,8,NONE,1", kChengdu, 2400, false, false,
      "05 01 03 01 00 58 20 02 41 42 05 01 03 02 00 58 20 01 44", "414243",
      "05 01 03 01 00 58 20 03 41 42 43 05 01 03 02 00 58 20 01 20",
-     "05 01 03 01 00 58 20 04 D6 D0 CE C4 05 01 03 02 00 58 20 02 4F 4B", "2A 30 31 44 0D", "100 100", {{10, 90}, {19, 90}},
+     "05 01 03 01 00 58 20 04 D6 D0 CE C4 05 01 03 02 00 58 20 02 4F 4B", "2A 30 31 44 0D", "100 100", {{10, 90, 100}, {19, 90, 100}},
      200, 100, 7000, 128, 32, 2, {"row1=" LEDSIGN_TEST_ZHONGWEN "|D6 D0 CE C4", "row2=OK|4F 4B", "clear"}},
     {"dorun", "Dorun.DLL", "3.0.0.2", 16, 12, 6, 0, "2400,8,NONE,1", kChengdu, 2400, true, false,
      "05 01 03 01 00 40 10 04 41 42 23 44", "412342", "05 01 03 01 00 40 10 03 41 23 42",
-     "05 01 03 01 00 40 10 07 D6 D0 CE C4 23 4F 4B", "2A 30 31 44 0D", "200", {{12, 190}, {0, 0}}, 200, 0, 3000, 96, 16, 1,
+     "05 01 03 01 00 40 10 07 D6 D0 CE C4 23 4F 4B", "2A 30 31 44 0D", "200", {{12, 190, 200}, {0, 0, 0}}, 200, 0, 3000, 96, 16, 1,
      {"row1=" LEDSIGN_TEST_ZHONGWEN "#OK|D6 D0 CE C4 23 4F 4B", "clear"}},
     {"cresto", "CRESTO.DLL", "3.0.0.1", 24, 9, 6, 0, "4800,8,NONE,2", kShanghai, 9600, false, true,
      "1B 01 01 41 42 0D 1B 01 01 44 0D", "414243", "1B 01 01 41 42 43 0D",
-     "1B 01 01 D6 D0 CE C4 0D 1B 01 01 4F 4B 0D", "1B 01 01 0D 1B 01 01 0D", "1 1", {{0, 0}, {0, 0}}, 0, 0, 3000, 144, 24, 1,
+     "1B 01 01 D6 D0 CE C4 0D 1B 01 01 4F 4B 0D", "1B 01 01 0D 1B 01 01 0D", "1 1", {{6, 0, 1}, {11, 0, 1}}, 0, 0, 3000, 144, 24, 1,
      {"row1=" LEDSIGN_TEST_ZHONGWEN "|D6 D0 CE C4", "row1=OK|4F 4B", "row1=|", "row1=|"}},
     {"elvane", "ELVANE.DLL", "3.0.0.3", 24, 24, 12, 1, "4800,8,NONE,2", kShanghai, 9600, false, true,
      "1B 01 04 41 42 0D 1B 01 05 44 0D", "414243", "1B 01 04 41 42 43 0D",
-     "1B 01 04 D6 D0 CE C4 0D 1B 01 05 4F 4B 0D", "1B 01 04 0D 1B 01 05 0D", "1 1", {{0, 0}, {0, 0}}, 0, 0, 3000, 144, 24, 2,
+     "1B 01 04 D6 D0 CE C4 0D 1B 01 05 4F 4B 0D", "1B 01 04 0D 1B 01 05 0D", "1 1", {{6, 0, 1}, {11, 0, 1}}, 0, 0, 3000, 144, 24, 2,
      {"row1=" LEDSIGN_TEST_ZHONGWEN "|D6 D0 CE C4", "row2=OK|4F 4B", "row1=|", "row2=|"}},
 };
 

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Checks each Windows plug-in DLL the build made (the build's sign-models.txt lists them): exactly
 # the nine exports, named, numbered 1..9 in alphabetical order; imports only from KERNEL32, USER32
-# and msvcrt; a version resource in Chinese (PRC) whose file version is the one its model's header
-# gives; and, for the 64-bit build, that each DLL is an x86-64 image under 40 KiB. (The Wine suite
-# checks each file version against the test table.)
+# and msvcrt, and from KERNEL32 only functions Windows XP has (newer ones are looked up at run
+# time); a version resource in Chinese (PRC) whose file version is the one its model's header
+# gives; and that each DLL is under 32 KiB (32-bit) or an x86-64 image under 40 KiB (64-bit). (The
+# Wine suite checks each file version against the test table.)
 set -u
 usage="usage: check_dll_tables.sh WINDOWS_BUILD_DIR [i686-w64-mingw32|x86_64-w64-mingw32]"
 dir=${1:?$usage}
@@ -19,6 +20,16 @@ expected_exports="1 ClearLed
 7 OpenLed
 8 SetShowMode
 9 Write2Led"
+# KERNEL32 functions that Windows XP has, of those the DLLs use: a new import goes on this list once
+# XP is known to have it.
+xp_kernel32=" CancelIo ClearCommError CloseHandle CreateEventA CreateFileA CreateThread DeleteCriticalSection
+ EnterCriticalSection FormatMessageA FreeLibrary FreeLibraryAndExitThread GetCommState GetCurrentProcessId
+ GetCurrentThreadId GetEnvironmentVariableA GetLastError GetModuleHandleA GetModuleHandleExA GetOverlappedResult
+ GetProcAddress GetTickCount InitializeCriticalSection LeaveCriticalSection LoadLibraryA MultiByteToWideChar
+ OutputDebugStringA PurgeComm QueryPerformanceCounter QueryPerformanceFrequency ReadFile ResetEvent SetCommMask
+ SetCommState SetEvent SetWaitableTimer SetupComm Sleep TlsGetValue VirtualProtect VirtualQuery WaitCommEvent
+ WaitForMultipleObjects WaitForSingleObject WriteFile"
+xp_kernel32=" $(echo $xp_kernel32) "
 failures=0
 fail() { echo "FAIL $1: $2"; failures=$((failures + 1)); }
 
@@ -30,11 +41,17 @@ while read -r sign dll_file; do
   version=$(sed -n "s/^#define [A-Z0-9_]*_FILE_VERSION \([0-9, ]*\)\$/\1/p" "$(dirname "$0")/../signs/$sign.h" | tr -d " ")
   [ -f "$dll" ] || { fail "$name" "missing $dll (build the windows preset first)"; continue; }
   dump=$($objdump -p "$dll")
+  size=$(stat -c %s "$dll")
   if [ "$triplet" = x86_64-w64-mingw32 ]; then
     $objdump -f "$dll" | grep -q 'file format pei-x86-64' || fail "$name" "is not a 64-bit image"
-    size=$(stat -c %s "$dll")
     [ "$size" -lt 40960 ] || fail "$name" "is $size bytes, not under 40 KiB"
+  else
+    [ "$size" -lt 32768 ] || fail "$name" "is $size bytes, not under 32 KiB"
   fi
+  for function in $(printf '%s\n' "$dump" | awk '/DLL Name:/ {dll = toupper($3); next}
+                                                  dll == "KERNEL32.DLL" && $1 ~ /^[0-9a-f]+$/ && NF == 3 {print $3}'); do
+    case $xp_kernel32 in *" $function "*) ;; *) fail "$name" "imports $function from KERNEL32, which Windows XP lacks" ;; esac
+  done
   # The [Ordinal/Name Pointer] table lists "[index] name"; the ordinal is index + base (1).
   exports=$(printf '%s\n' "$dump" | awk '/\[Ordinal\/Name Pointer\] Table/{on=1; next} on && /^\t\[/{gsub(/[\[\]]/,""); print $1+1, $2; next} on && NF==0 {on=0}')
   [ "$exports" = "$expected_exports" ] || fail "$name" "exports are: $exports"

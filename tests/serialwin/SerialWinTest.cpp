@@ -241,6 +241,31 @@ void CheckDcb() {
     Check(ok, "dcb: only speed, byte size, parity and stop bits change", detail);
 }
 
+// Sleep as Windows' own at its default 15.625 ms resolution (not Wine's): up to a tick early.
+void WINAPI TickSleep(DWORD milliseconds) { Sleep(milliseconds * 1000 / 15625 * 15625 / 1000); }
+
+// Every pause lasts at least what was asked by the performance counter: with the timers the DLLs
+// find, and with nothing but a Sleep that ends early.
+void CheckPauses() {
+    const ledsign::PauseTimers found = ledsign::LookUpPauseTimers();
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    for (const ledsign::PauseTimers& timers : {found, ledsign::PauseTimers{nullptr, nullptr, &TickSleep}}) {
+        std::string detail = timers.highResolutionTimer != nullptr ? "on the high-resolution timer:" : "on Sleep:";
+        bool ok = true;
+        for (const uint32_t ms : {1u, 2u, 15u, 100u, 200u}) {
+            QueryPerformanceCounter(&start);
+            ledsign::PausePrecisely(ms, timers);
+            QueryPerformanceCounter(&end);
+            const double took = (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
+            ok = ok && took >= ms;
+            detail += " " + std::to_string(ms) + "->" + std::to_string(took).substr(0, 6);
+        }
+        Check(ok, timers.sleep == &TickSleep ? "pause never short: Sleep a tick early" : "pause never short", detail);
+    }
+    if (found.highResolutionTimer != nullptr) CloseHandle(found.highResolutionTimer);
+}
+
 }  // namespace
 
 int main() {
@@ -249,6 +274,7 @@ int main() {
                                       "\xc4\xa3\xbf\xe9\xb0\xe6\xb1\xbe\xa3\xba" "1.0 2004.4 ZQ"),
           "version text in GBK");
     CheckDcb();
+    CheckPauses();
     CheckRead();
     CheckMonitor();
     std::printf("%d failed\n", failures);

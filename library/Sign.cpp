@@ -33,6 +33,7 @@ int32_t ledsign_sign::Open(const char* portName, const ledsign::SettingsText& se
 #if !defined(_WIN32)
     if (ledsign::IsNetworkPortName(portName)) port_.UseTransport(&ledsign::kNetworkTransport, &network_);
 #endif
+    port_.UseOwnDrainThread();
     port_.Configure(portName, settings.baudRate, settings.dataBits, settings.stopBits, settings.parityWord);
     encoderOpen_ = encoder_.Open();
     lastError_[0] = '\0';

@@ -92,6 +92,8 @@ enum class DrainKind : uint8_t {
     kHelper,  // any other driver (USB adapters): tcdrain on the drain thread, waited for to the deadline
 };
 
+class DrainThread;
+
 struct PlatformPort {
     int fd;               // an open descriptor, kNoDescriptor or kFailedDescriptor
     uint32_t inQueue;     // bytes waiting in the input queue as last counted by the caller's thread
@@ -99,6 +101,11 @@ struct PlatformPort {
     bool pseudoTerminal;  // a pty: no output queue of its own, and it never keeps size or parity
     DrainKind drain;
     bool discardOwed;  // an abandoned write's bytes are to be flushed once the driver lets go
+    // Whether the port drains on a thread of its own (the library's signs: a drain one sign's
+    // driver holds must not hold another's), made when a device that needs one is opened; else
+    // on the module's.
+    bool ownDrainThreadWanted;
+    DrainThread* ownDrainThread;
     LineFault fault;
 };
 
@@ -118,6 +125,8 @@ struct MonitorWaitState {
 // Opens the named port with the settings: 1, -1 (cannot open / held elsewhere) or -2 (refused);
 // a failure leaves its cause in port.fault.
 int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSettings& settings);
+// Releases what the port keeps across opens (its own drain thread); for when the port goes.
+void PlatformForget(PlatformPort& port);
 // Releases everything the port holds and leaves it "no port held".
 void PlatformClose(PlatformPort& port);
 // Writes every byte and waits until they have left: 1, or -1 when the write failed or did not

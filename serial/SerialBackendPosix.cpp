@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "serial/HostServices.h"
 #include "serial/PosixTermios.h"
@@ -108,6 +109,11 @@ void FutexWake(std::atomic<uint32_t>& word) {
     syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
 }
 
+// Bumped in a forked child: a drain thread made before the fork does not exist there.
+std::atomic<uint32_t> forkGeneration{0};
+
+}  // namespace
+
 class DrainThread {
 public:
     enum class Outcome { kDrained, kFailed, kTimedOut, kNoThread };
@@ -121,14 +127,13 @@ public:
         running_ = pthread_create(&thread_, nullptr, &DrainThread::Run, this) == 0;
         pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         if (running_) pthread_setname_np(thread_, kDrainThreadName);
-        // A forked child has no such thread: its drains run on the caller's thread.
-        pthread_atfork(nullptr, nullptr, &DrainThread::ForgetInChild);
+        generation_ = forkGeneration.load();
     }
 
     // Waits, when the module goes, for a drain still in the driver's hands: the thread runs code
     // of this module until then.
     ~DrainThread() {
-        if (!running_) return;
+        if (!Usable()) return;
         stopping_ = true;
         requested_.fetch_add(1);
         FutexWake(requested_);
@@ -141,7 +146,7 @@ public:
     // tcdrain on the descriptor, waited for until the deadline. The errno of a failed drain
     // through `error`. A handover costs two futex calls on each side and no lock.
     Outcome Drain(int fd, MonotonicMs deadline, int& error) {
-        if (!running_) return Outcome::kNoThread;
+        if (!Usable()) return Outcome::kNoThread;
         // An earlier drain that was given up may still be in the driver.
         const uint32_t previous = requested_.load();
         if (!WaitFinished(previous, deadline)) return Outcome::kTimedOut;
@@ -159,9 +164,12 @@ public:
     }
 
     // True while a drain asked for has not ended: the thread is in the driver, or about to be.
-    bool InDriver() const { return running_ && finished_.load() != requested_.load(); }
+    bool InDriver() const { return Usable() && finished_.load() != requested_.load(); }
 
 private:
+    // A forked child has no such thread: its drains run on the caller's thread.
+    bool Usable() const { return running_ && generation_ == forkGeneration.load(); }
+
     bool WaitFinished(uint32_t request, MonotonicMs deadline) {
         for (uint32_t finished = finished_.load(); finished != request; finished = finished_.load()) {
             const int left = RemainingMs(deadline);
@@ -198,10 +206,9 @@ private:
         return nullptr;
     }
 
-    static void ForgetInChild();
-
     pthread_t thread_{};
     bool running_ = false;
+    uint32_t generation_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<uint32_t> requested_{0};  // the number of the last drain asked for
     std::atomic<uint32_t> finished_{0};   // the number of the last drain ended (or withdrawn)
@@ -210,11 +217,21 @@ private:
     int error_ = 0;            // of the last drain ended, written before finished_
 };
 
+namespace {
+
+void ForgetDrainThreadsInChild() { forkGeneration.fetch_add(1); }
+
 // One for the module: a plug-in holds one port, and the thread is started with the module so that
 // no call of the host's allocates or starts anything for it.
-DrainThread drainThread;
+struct ModuleDrainThread {
+    ModuleDrainThread() { pthread_atfork(nullptr, nullptr, &ForgetDrainThreadsInChild); }
+    DrainThread thread;
+};
+ModuleDrainThread moduleDrain;
 
-void DrainThread::ForgetInChild() { drainThread.running_ = false; }
+DrainThread& DrainerOf(const PlatformPort& port) {
+    return port.ownDrainThread != nullptr ? *port.ownDrainThread : moduleDrain.thread;
+}
 
 Readiness WaitQueueEmpty(PlatformPort& port, MonotonicMs deadline) {
     for (;;) {
@@ -246,7 +263,7 @@ Readiness Drain(PlatformPort& port, MonotonicMs deadline) {
     if (port.drain == DrainKind::kNone) return Readiness::kReady;
     if (port.drain == DrainKind::kHelper) {
         int error = 0;
-        switch (drainThread.Drain(port.fd, deadline, error)) {
+        switch (DrainerOf(port).Drain(port.fd, deadline, error)) {
             case DrainThread::Outcome::kDrained: return Readiness::kReady;
             case DrainThread::Outcome::kFailed: return Failed(port.fault, "tcdrain", error);
             case DrainThread::Outcome::kTimedOut: return DrainTimedOut(port);
@@ -261,7 +278,7 @@ Readiness Drain(PlatformPort& port, MonotonicMs deadline) {
 // and more behind one to a pulled ftdi_sio adapter): while the drain thread is still in one, the
 // flush is owed and made before the next write or the close, once the driver has let go.
 void DiscardOutput(PlatformPort& port) {
-    port.discardOwed = port.drain == DrainKind::kHelper && drainThread.InDriver();
+    port.discardOwed = port.drain == DrainKind::kHelper && DrainerOf(port).InDriver();
     if (!port.discardOwed) tcflush(port.fd, TCOFLUSH);
 }
 
@@ -383,7 +400,17 @@ int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSetting
     port.drain = drain;
     port.discardOwed = false;
     port.fault = LineFault{};
+    // Made with the first open of a device that drains on a thread, kept for the port's life. If
+    // none can be had, the drains run on the caller's thread.
+    if (drain == DrainKind::kHelper && port.ownDrainThreadWanted && port.ownDrainThread == nullptr) {
+        port.ownDrainThread = new (std::nothrow) DrainThread();
+    }
     return 1;
+}
+
+void PlatformForget(PlatformPort& port) {
+    delete port.ownDrainThread;
+    port.ownDrainThread = nullptr;
 }
 
 void PlatformClose(PlatformPort& port) {

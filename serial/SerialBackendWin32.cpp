@@ -209,6 +209,8 @@ int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSetting
     return 1;
 }
 
+void PlatformForget(PlatformPort&) {}
+
 void PlatformClose(PlatformPort& port) {
     // Closing the port ends whatever transfer is still in flight, and with it the records' use.
     CloseIfHeld(port.commHandle);

@@ -46,7 +46,10 @@ SerialPort::SerialPort(char* nameStorage, uint32_t nameCapacity)
 #endif
 }
 
-SerialPort::~SerialPort() { Close(); }
+SerialPort::~SerialPort() {
+    Close();
+    PlatformForget(port_);
+}
 
 void SerialPort::Configure(std::string_view portName, int32_t baudRate, int32_t dataBits, int32_t stopBits,
                            std::string_view parityWord) {

@@ -98,6 +98,13 @@ public:
         transport_ = transport;
         transportState_ = state;
     }
+    // The port's drains run on a thread of its own where its device needs one (the library's
+    // signs, so that one sign's held drain never holds another's); set before Open.
+    void UseOwnDrainThread() {
+#if !defined(_WIN32)
+        port_.ownDrainThreadWanted = true;
+#endif
+    }
     // Told of failed opens, losses, stalls and reopens; null for none.
     void SetLineEventHook(LineEventHook hook, void* context) {
         lineEventHook_ = hook;

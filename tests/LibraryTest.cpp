@@ -5,6 +5,8 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "DrainStandIn.h"
 #include "Pty.h"
 #include "RecordingLine.h"
 #include "SignCases.h"
@@ -286,6 +289,41 @@ TEST(Library, EightSignsFromEightThreads) {
         lines[index]->WaitForBytes(all.size());
         EXPECT_EQ(Hex(lines[index]->Settle(50)), Hex(all)) << "sign " << index;
     }
+}
+
+// Two signs on USB adapters: the driver holds one sign's drain (as ftdi_sio does for an adapter
+// pulled during it). That sign's call gives -1 at its deadline; the other's calls meanwhile go
+// through at once, since each sign drains on a thread of its own.
+TEST(Library, OneSignsHeldDrainHoldsNoOtherSign) {
+    Pty held;
+    Pty free;
+    held.HoldSlave();
+    free.HoldSlave();
+    adapters = true;
+    LibrarySign stuck("elvane", held.SlavePath(), "9600,8,NONE,1");
+    LibrarySign going("elvane", free.SlavePath(), "9600,8,NONE,1");
+    ASSERT_EQ(stuck.result, 1);
+    ASSERT_EQ(going.result, 1);
+    // The descriptor the library opened for the held sign: the newest one on that pty.
+    struct stat device {};
+    ASSERT_EQ(stat(held.SlavePath().c_str(), &device), 0);
+    int descriptor = -1;
+    for (int fd = 3; fd < 1024; ++fd) {
+        struct stat status {};
+        if (fstat(fd, &status) == 0 && S_ISCHR(status.st_mode) && minor(status.st_rdev) == minor(device.st_rdev)) descriptor = fd;
+    }
+    ASSERT_GE(descriptor, 0);
+    heldDrain = descriptor;
+    int stuckResult = 0;
+    std::thread stuckCall([&] { stuckResult = ledsign_write(stuck.sign, "A"); });
+    std::this_thread::sleep_for(milliseconds(100));
+    const auto start = Clock::now();
+    for (int call = 0; call < 5; ++call) EXPECT_EQ(ledsign_write(going.sign, "B"), 1);
+    EXPECT_LT(Clock::now() - start, milliseconds(500));
+    stuckCall.join();
+    EXPECT_EQ(stuckResult, -1);
+    heldDrain = kNoDrainHeld;
+    adapters = false;
 }
 
 // One sign's device goes away and comes back behind its name; the others keep working

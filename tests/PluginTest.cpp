@@ -15,26 +15,10 @@
 #include "Plugin.h"
 #include "ProcessProbe.h"
 #include "Pty.h"
+#include "DrainStandIn.h"
 #include "RecordingLine.h"
 #include "SignCases.h"
 #include "signs/AllModels.h"
-
-// This program's tcdrain and fstat stand in for the C library's in the plug-ins it loads: with
-// `adapters` a pty looks like a USB adapter (major 188); with `drainHeld` every tcdrain waits, as
-// ftdi_sio's does for an adapter pulled during it.
-std::atomic<bool> adapters{false}, drainHeld{false};
-
-extern "C" int tcdrain(int fd) {
-    for (int waited = 0; drainHeld && waited < 6000; ++waited) usleep(5000);
-    return reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "tcdrain"))(fd);
-}
-
-extern "C" int fstat(int fd, struct stat* status) noexcept {
-    const int result = reinterpret_cast<int (*)(int, struct stat*)>(dlsym(RTLD_NEXT, "fstat"))(fd, status);
-    const bool pty = S_ISCHR(status->st_mode) && major(status->st_rdev) >= 136 && major(status->st_rdev) <= 143;
-    if (result == 0 && adapters && pty) status->st_rdev = makedev(188, minor(status->st_rdev));
-    return result;
-}
 
 namespace ledsign::test {
 namespace {
@@ -155,7 +139,7 @@ TEST_P(EverySign, AStalledLineGivesMinusOneInBoundedTimeAndRecovers) {
         adapters = drainHeldByDriver;
         Plugin plugin(c.sign);
         ASSERT_EQ(plugin.OpenOn(pty.PortName(), 9600), 1);
-        drainHeldByDriver ? void(drainHeld = true) : pty.Stall();
+        drainHeldByDriver ? void(heldDrain = kEveryDrainHeld) : pty.Stall();
         const auto start = Clock::now();
         EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
         const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
@@ -163,7 +147,7 @@ TEST_P(EverySign, AStalledLineGivesMinusOneInBoundedTimeAndRecovers) {
         EXPECT_GE(took, milliseconds(1900));
         EXPECT_LE(took, milliseconds(c.stalledCallMaxMs));
         EXPECT_EQ(plugin.IsLedOpened(), 1);
-        drainHeldByDriver ? void(drainHeld = false) : pty.Resume();
+        drainHeldByDriver ? void(heldDrain = kNoDrainHeld) : pty.Resume();
         EXPECT_EQ(plugin.Write2Led("AB#D"), 1);
         adapters = false;
         const std::string expected = Bytes(c.twoRowBytes);

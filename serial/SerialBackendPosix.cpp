@@ -111,7 +111,13 @@ class DrainThread {
 public:
     enum class Outcome { kDrained, kFailed, kTimedOut, kNoThread };
 
-    DrainThread() {
+    DrainThread() = default;
+
+    // Starts the thread, once a port that needs it is opened (the C library takes memory for a new
+    // thread: this happens once, not on every call). Without it the drains run on the caller's thread.
+    void Start() {
+        if (running_ || tried_) return;
+        tried_ = true;
         // The thread takes none of the host's signals: they stay with the host's own threads.
         sigset_t all;
         sigset_t previous;
@@ -120,8 +126,9 @@ public:
         running_ = pthread_create(&thread_, nullptr, &DrainThread::Run, this) == 0;
         pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         if (running_) pthread_setname_np(thread_, kDrainThreadName);
-        // A forked child has no such thread: its drains run on the caller's thread.
-        pthread_atfork(nullptr, nullptr, &DrainThread::ForgetInChild);
+        // A forked child has no such thread: it starts its own at its next open.
+        if (running_ && !forkHandled_)
+            forkHandled_ = pthread_atfork(nullptr, nullptr, &DrainThread::ForgetInChild) == 0;
     }
 
     // Waits, when the module goes, for a drain still in the driver's hands: the thread runs code
@@ -201,6 +208,8 @@ private:
 
     pthread_t thread_{};
     bool running_ = false;
+    bool tried_ = false;
+    bool forkHandled_ = false;
     std::atomic<bool> stopping_{false};
     std::atomic<uint32_t> requested_{0};  // the number of the last drain asked for
     std::atomic<uint32_t> finished_{0};   // the number of the last drain ended (or withdrawn)
@@ -209,11 +218,16 @@ private:
     int error_ = 0;            // of the last drain ended, written before finished_
 };
 
-// One for the module: a plug-in holds one port, and the thread is started with the module so that
-// no call of the host's allocates or starts anything for it.
+// One for the module: a plug-in holds one port.
 DrainThread drainThread;
 
-void DrainThread::ForgetInChild() { drainThread.running_ = false; }
+void DrainThread::ForgetInChild() {
+    drainThread.running_ = false;
+    drainThread.tried_ = false;
+    drainThread.stopping_ = false;
+    drainThread.requested_ = 0;
+    drainThread.finished_ = 0;
+}
 
 Readiness WaitQueueEmpty(PlatformPort& port, MonotonicMs deadline) {
     for (;;) {
@@ -379,6 +393,7 @@ int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSetting
     port.pseudoTerminal = pseudoTerminal;
     port.drain = drain;
     port.discardOwed = false;
+    if (drain == DrainKind::kHelper) drainThread.Start();
     port.fault = LineFault{};
     return 1;
 }

@@ -38,8 +38,10 @@ $bin/bench/write_bench --benchmark_format=csv 2>/dev/null >"$csv"
   echo "## System calls per Write2Led (goal: the protocol's writes and their drains, nothing more)"
   echo
   echo "Each write's deadline costs no system call on a healthy line: the clock is read without one, and"
-  echo "the wait for room only happens when a write would block. On a device with an output queue of its"
-  echo "own (a UART, a USB adapter; not a pty) each drain adds one ioctl(TIOCOUTQ)."
+  echo "the wait for room only happens when a write would block. A pty has no transmitter, so no drain is"
+  echo "made there. On a UART each drain is an ioctl(TIOCOUTQ) and tcdrain; on a USB adapter tcdrain runs on"
+  echo "the drain thread, handed over and waited for with a futex call on each side (the guest's figures"
+  echo "below)."
   echo
   echo "| plug-in | text | write | ioctl(TCSBRK) = tcdrain | clock_nanosleep | other |"
   echo "|---|---|---|---|---|---|"

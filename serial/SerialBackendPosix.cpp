@@ -111,6 +111,8 @@ void FutexWake(std::atomic<uint32_t>& word) {
 
 // Bumped in a forked child: a drain thread made before the fork does not exist there.
 std::atomic<uint32_t> forkGeneration{0};
+bool forkHandlerInstalled = false;
+void ForgetDrainThreadsInChild();
 
 }  // namespace
 
@@ -118,7 +120,13 @@ class DrainThread {
 public:
     enum class Outcome { kDrained, kFailed, kTimedOut, kNoThread };
 
-    DrainThread() {
+    DrainThread() = default;
+
+    // Starts the thread, once a port that needs it is opened (the C library takes memory for a new
+    // thread: this happens once, not on every call). Without it the drains run on the caller's thread.
+    void Start() {
+        if (running_ || tried_) return;
+        tried_ = true;
         // The thread takes none of the host's signals: they stay with the host's own threads.
         sigset_t all;
         sigset_t previous;
@@ -128,6 +136,10 @@ public:
         pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         if (running_) pthread_setname_np(thread_, kDrainThreadName);
         generation_ = forkGeneration.load();
+        // A forked child has no such thread: the module's starts again at the child's next open.
+        if (running_ && !forkHandlerInstalled) {
+            forkHandlerInstalled = pthread_atfork(nullptr, nullptr, &ForgetDrainThreadsInChild) == 0;
+        }
     }
 
     // Waits, when the module goes, for a drain still in the driver's hands: the thread runs code
@@ -167,9 +179,20 @@ public:
     bool InDriver() const { return Usable() && finished_.load() != requested_.load(); }
 
 private:
-    // A forked child has no such thread: its drains run on the caller's thread.
+    // A thread started before a fork does not exist in the child.
     bool Usable() const { return running_ && generation_ == forkGeneration.load(); }
 
+public:
+    // In a forked child: the module's thread is started again at the child's next open.
+    void ForgetInChild() {
+        running_ = false;
+        tried_ = false;
+        stopping_ = false;
+        requested_ = 0;
+        finished_ = 0;
+    }
+
+private:
     bool WaitFinished(uint32_t request, MonotonicMs deadline) {
         for (uint32_t finished = finished_.load(); finished != request; finished = finished_.load()) {
             const int left = RemainingMs(deadline);
@@ -208,6 +231,7 @@ private:
 
     pthread_t thread_{};
     bool running_ = false;
+    bool tried_ = false;
     uint32_t generation_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<uint32_t> requested_{0};  // the number of the last drain asked for
@@ -219,18 +243,17 @@ private:
 
 namespace {
 
-void ForgetDrainThreadsInChild() { forkGeneration.fetch_add(1); }
+// One for the module: a plug-in holds one port.
+DrainThread moduleDrainThread;
 
-// One for the module: a plug-in holds one port, and the thread is started with the module so that
-// no call of the host's allocates or starts anything for it.
-struct ModuleDrainThread {
-    ModuleDrainThread() { pthread_atfork(nullptr, nullptr, &ForgetDrainThreadsInChild); }
-    DrainThread thread;
-};
-ModuleDrainThread moduleDrain;
+void ForgetDrainThreadsInChild() {
+    forkGeneration.fetch_add(1);
+    moduleDrainThread.ForgetInChild();
+}
 
+// The port's own drain thread (the library's signs), else the module's.
 DrainThread& DrainerOf(const PlatformPort& port) {
-    return port.ownDrainThread != nullptr ? *port.ownDrainThread : moduleDrain.thread;
+    return port.ownDrainThread != nullptr ? *port.ownDrainThread : moduleDrainThread;
 }
 
 Readiness WaitQueueEmpty(PlatformPort& port, MonotonicMs deadline) {
@@ -399,11 +422,13 @@ int32_t PlatformOpen(PlatformPort& port, const char* portName, const LineSetting
     port.pseudoTerminal = pseudoTerminal;
     port.drain = drain;
     port.discardOwed = false;
+    if (drain == DrainKind::kHelper && !port.ownDrainThreadWanted) moduleDrainThread.Start();
     port.fault = LineFault{};
     // Made with the first open of a device that drains on a thread, kept for the port's life. If
     // none can be had, the drains run on the caller's thread.
     if (drain == DrainKind::kHelper && port.ownDrainThreadWanted && port.ownDrainThread == nullptr) {
         port.ownDrainThread = new (std::nothrow) DrainThread();
+        if (port.ownDrainThread != nullptr) port.ownDrainThread->Start();
     }
     return 1;
 }

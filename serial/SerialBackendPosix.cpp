@@ -1,7 +1,6 @@
-// POSIX backend of the serial module: termios, an exclusive hold on the device, a write
-// that returns once every byte has been written and drained (within its deadline, the drain
-// included), the non-waiting read, the receive monitor's thread and waits, and the host
-// services a POSIX host provides.
+// POSIX backend of the serial module's write path: termios, an exclusive hold on the device, and
+// a write that returns once every byte has been written and drained (within its deadline, the
+// drain included). The receive side is ReceivePosix.cpp; the host services HostServicesPosix.cpp.
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/futex.h>
@@ -326,41 +325,6 @@ DrainKind DrainKindOf(int fd) {
     return DrainKind::kHelper;
 }
 
-uint32_t CountWaiting(int fd) {
-    int waiting = 0;
-    if (fd < 0 || ioctl(fd, FIONREAD, &waiting) != 0 || waiting < 0) return 0;
-    return static_cast<uint32_t>(waiting);
-}
-
-// True once the stop pipe has been written: it stays readable until the thread is collected.
-bool StopRequested(const PlatformMonitor& monitor, int timeoutMs) {
-    pollfd request{monitor.stopPipe[0], POLLIN, 0};
-    for (;;) {
-        const int ready = poll(&request, 1, timeoutMs);
-        if (ready < 0 && errno == EINTR) continue;
-        return ready > 0;
-    }
-}
-
-void* MonitorStart(void* monitor) {
-    const PlatformMonitor& started = *static_cast<PlatformMonitor*>(monitor);
-    return reinterpret_cast<void*>(static_cast<uintptr_t>(started.routine(started.context)));
-}
-
-void WriteAll(int fd, const char* text, size_t length) {
-    while (length > 0) {
-        const ssize_t written = write(fd, text, length);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return;
-        text += written;
-        length -= static_cast<size_t>(written);
-    }
-}
-
-pthread_mutex_t hookLock = PTHREAD_MUTEX_INITIALIZER;
-MonitorNotifyHook notifyHook = nullptr;
-void* notifyHookContext = nullptr;
-
 // Gives up an open: the port holds nothing, or is marked failed (-1), and the cause is kept.
 int32_t OpenFailed(PlatformPort& port, int32_t result, const char* operation, int error) {
     port.fd = result == -1 ? kFailedDescriptor : kNoDescriptor;
@@ -486,132 +450,6 @@ void PlatformErrorText(int32_t code, char* text, size_t size) {
 void PlatformSleep(uint32_t milliseconds) {
     timespec remaining{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {}
-}
-
-uint32_t PlatformBytesWaiting(PlatformPort& port) {
-    if (port.fd < 0) return 0;
-    port.inQueue = CountWaiting(port.fd);
-    return port.inQueue;
-}
-
-bool PlatformReadAtOnce(PlatformPort& port, uint8_t* buffer, uint32_t count) {
-    if (port.fd < 0) return false;
-    uint32_t done = 0;
-    while (done < count) {
-        const ssize_t got = read(port.fd, buffer + done, count - done);
-        if (got > 0) {
-            done += static_cast<uint32_t>(got);
-        } else if (got < 0 && errno == EINTR) {
-            continue;
-        } else {
-            return false;  // nothing more at once (EAGAIN), the line hung up, or an error
-        }
-    }
-    return true;
-}
-
-void PlatformPurge(PlatformPort& port) {
-    if (port.fd >= 0) tcflush(port.fd, TCIOFLUSH);
-}
-
-void PlatformForgetWaiting(PlatformPort& port) { port.inQueue = 0; }
-
-bool PlatformStartMonitor(PlatformMonitor& monitor, uint32_t (*routine)(void*), void* context) {
-    if (pipe2(monitor.stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-    monitor.routine = routine;
-    monitor.context = context;
-    if (pthread_create(&monitor.thread, nullptr, &MonitorStart, &monitor) != 0) {
-        close(monitor.stopPipe[0]);
-        close(monitor.stopPipe[1]);
-        return false;
-    }
-    // Named so that the thread can be told apart in debuggers and process listings.
-    pthread_setname_np(monitor.thread, kMonitorThreadName);
-    monitor.running = true;
-    return true;
-}
-
-bool PlatformMonitorHeld(const PlatformMonitor& monitor) { return monitor.running; }
-
-void PlatformStopMonitor(PlatformMonitor& monitor, PlatformPort&, bool) {
-    if (!monitor.running) return;
-    // The thread's waits all watch the pipe, so one byte ends any of them.
-    WriteAll(monitor.stopPipe[1], "x", 1);
-    pthread_join(monitor.thread, nullptr);
-    close(monitor.stopPipe[0]);
-    close(monitor.stopPipe[1]);
-    monitor.running = false;
-}
-
-bool PlatformMonitorBegin(MonitorWaitState&) { return true; }
-
-void PlatformMonitorEnd(MonitorWaitState&) {}
-
-uint32_t PlatformMonitorBytesWaiting(const PlatformPort& port, MonitorWaitState&) { return CountWaiting(port.fd); }
-
-bool PlatformMonitorWaitEvent(const PlatformPort& port, const PlatformMonitor& monitor, MonitorWaitState&) {
-    pollfd requests[2] = {{port.fd, POLLIN, 0}, {monitor.stopPipe[0], POLLIN, 0}};
-    for (;;) {
-        const int ready = poll(requests, 2, -1);
-        if (ready < 0 && errno == EINTR) continue;
-        // Anything on the line (data, hang-up, error) counts as the event, as does a failed wait.
-        return (requests[1].revents & POLLIN) == 0;
-    }
-}
-
-bool PlatformMonitorPause(const PlatformMonitor& monitor, uint32_t milliseconds) {
-    const int timeoutMs = milliseconds > static_cast<uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(milliseconds);
-    return !StopRequested(monitor, timeoutMs);
-}
-
-// Host services.
-
-void SetMonitorNotifyHook(MonitorNotifyHook hook, void* context) {
-    pthread_mutex_lock(&hookLock);
-    notifyHook = hook;
-    notifyHookContext = context;
-    pthread_mutex_unlock(&hookLock);
-}
-
-void NotifyHostMainWindow() {
-    // Held across the call so that a hook that was replaced is never running afterwards.
-    pthread_mutex_lock(&hookLock);
-    if (notifyHook != nullptr) notifyHook(notifyHookContext, WM_SERIAL_NOTIFY, 0, 0);
-    pthread_mutex_unlock(&hookLock);
-}
-
-void WriteTraceText(const char* text, size_t length) {
-    // SIGPIPE is held back on this thread for the write; one that the write raised is taken
-    // off again, so that the host neither dies of it nor sees it later.
-    sigset_t pipeSignal;
-    sigset_t previousMask;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previousMask);
-    sigset_t pending;
-    sigpending(&pending);
-    const bool pendingBefore = sigismember(&pending, SIGPIPE) == 1;
-    WriteAll(STDERR_FILENO, text, length);
-    sigpending(&pending);
-    if (!pendingBefore && sigismember(&pending, SIGPIPE) == 1) {
-        const timespec noWait{0, 0};
-        while (sigtimedwait(&pipeSignal, nullptr, &noWait) < 0 && errno == EINTR) {}
-    }
-    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
-}
-
-void ShowHostMessage(const HostText& text) {
-    char line[128];
-    const size_t length = std::strlen(text.utf8);
-    if (length + 1 > sizeof line) return;
-    std::memcpy(line, text.utf8, length);
-    line[length] = '\n';
-    WriteTraceText(line, length + 1);
-}
-
-bool EnvironmentHolds(const char* name, const char* value) {
-    const char* found = getenv(name);
-    return found != nullptr && std::strcmp(found, value) == 0;
 }
 
 }  // namespace ledsign

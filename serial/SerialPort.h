@@ -10,6 +10,7 @@
 
 #include "serial/LineSettings.h"
 #include "serial/PlatformPort.h"
+#include "serial/PlatformReceive.h"
 
 namespace ledsign {
 

@@ -1,32 +1,29 @@
-// Win32 backend of the serial module: an overlapped port opened without sharing, the
-// device control block changed only in speed and framing, a write waited on to its end, pauses
-// never shorter than asked, the non-waiting read, the receive monitor's thread and waits, and the
-// host services.
+// Win32 backend of the serial module's write path: an overlapped port opened without sharing,
+// the device control block changed only in speed and framing, a write waited on to its end, and
+// pauses never shorter than asked. The receive side is ReceiveWin32.cpp; the host services
+// HostServicesWin32.cpp.
 #include <cstring>
 
-#include "serial/HostServices.h"
 #include "serial/SerialPort.h"
+#include "serial/Win32Transfer.h"
 
 namespace ledsign {
 
 namespace {
 
-void CloseIfHeld(HANDLE& handle) {
-    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-    handle = nullptr;
-}
+using win32::CancelTransfer;
+using win32::CloseIfHeld;
+using win32::FinishTransfer;
+using win32::kAllQueues;
+using win32::kCommEvents;
+using win32::RecordFree;
+using win32::TransferEnd;
 
 void PrepareOverlapped(OVERLAPPED& overlapped) {
     ZeroMemory(&overlapped, sizeof overlapped);
     overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
 
-constexpr DWORD kAllQueues = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
-constexpr DWORD kCommEvents = EV_RXCHAR | EV_TXEMPTY;
-constexpr DWORD kQueuedReadSettleMs = 50;
-
-constexpr DWORD kAbortWaitMs = 1000;
-constexpr DWORD kEndedMonitorWaitMs = 1000;
 constexpr char kDeviceNamespace[] = "\\\\.\\";
 constexpr size_t kDeviceNamespaceLength = sizeof kDeviceNamespace - 1;
 
@@ -43,45 +40,6 @@ bool DevicePath(const char* portName, char (&path)[kDevicePathSize]) {
     std::memcpy(path, kDeviceNamespace, prefix);
     std::memcpy(path + prefix, portName, length + 1);
     return true;
-}
-
-// True when the record may start a new transfer: none in flight, or the one that was has ended.
-bool RecordFree(const PlatformPort& port, OVERLAPPED& overlapped, bool& inFlight) {
-    if (!inFlight) return true;
-    if (WaitForSingleObject(overlapped.hEvent, 0) != WAIT_OBJECT_0) return false;
-    DWORD moved = 0;
-    GetOverlappedResult(port.commHandle, &overlapped, &moved, FALSE);
-    inFlight = false;
-    return true;
-}
-
-// Cancels a pending transfer and waits, bounded, for the cancel to finish. A transfer that has
-// not ended by then stays marked in flight and keeps its record. True when it ended having
-// moved `count` bytes after all (it completed as it was cancelled).
-bool CancelTransfer(const PlatformPort& port, OVERLAPPED& overlapped, bool& inFlight, DWORD count) {
-    CancelIo(port.commHandle);
-    inFlight = WaitForSingleObject(overlapped.hEvent, kAbortWaitMs) != WAIT_OBJECT_0;
-    DWORD moved = 0;
-    return !inFlight && GetOverlappedResult(port.commHandle, &overlapped, &moved, FALSE) && moved == count;
-}
-
-enum class TransferEnd { kDone, kFailed, kTimedOut };
-
-// Waits for a pending transfer on the record: done when it moved `count` bytes. Past the time
-// allowed it is cancelled, and counts only if it completed all the same. A failure leaves the
-// system's error in `error` (0 for a transfer that ended short).
-TransferEnd FinishTransfer(const PlatformPort& port, OVERLAPPED& overlapped, bool& inFlight, DWORD count,
-                           DWORD allowedMs, DWORD& error) {
-    error = 0;
-    if (WaitForSingleObject(overlapped.hEvent, allowedMs) != WAIT_OBJECT_0) {
-        return CancelTransfer(port, overlapped, inFlight, count) ? TransferEnd::kDone : TransferEnd::kTimedOut;
-    }
-    DWORD moved = 0;
-    if (!GetOverlappedResult(port.commHandle, &overlapped, &moved, FALSE)) {
-        error = GetLastError();
-        return TransferEnd::kFailed;
-    }
-    return moved == count ? TransferEnd::kDone : TransferEnd::kFailed;
 }
 
 // Errors after which the handle is of no further use: its device went away. What the serial
@@ -134,34 +92,6 @@ Function LookUp(const char* module, const char* name) {
 // `ticks` of a counter running at `frequency`, in 100 ns units, rounded up.
 int64_t TicksTo100ns(int64_t ticks, int64_t frequency) {
     return ticks / frequency * k100nsPerSecond + ((ticks % frequency) * k100nsPerSecond + frequency - 1) / frequency;
-}
-
-// The monitor thread holds a reference to the module that runs it and leaves through
-// FreeLibraryAndExitThread: a library that embeds the serial module can be unloaded while a
-// monitor runs without its unload waiting, under the loader lock, for a thread that needs it.
-DWORD WINAPI MonitorStart(LPVOID monitor) {
-    const PlatformMonitor& started = *static_cast<PlatformMonitor*>(monitor);
-    const HMODULE module = started.module;
-    const DWORD exitCode = started.routine(started.context);
-    if (module != nullptr) FreeLibraryAndExitThread(module, exitCode);
-    return exitCode;
-}
-
-BOOL CALLBACK TakeMainWindow(HWND window, LPARAM found) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process != GetCurrentProcessId() || !IsWindowVisible(window) || GetWindow(window, GW_OWNER) != nullptr) {
-        return TRUE;
-    }
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-}
-
-// The host's main window: the first visible top-level window without an owner in this process.
-HWND HostMainWindow() {
-    HWND found = nullptr;
-    EnumWindows(&TakeMainWindow, reinterpret_cast<LPARAM>(&found));
-    return found;
 }
 
 }  // namespace
@@ -332,140 +262,6 @@ void PlatformErrorText(int32_t code, char* text, size_t size) {
         std::memcpy(text, kUnknown, end);
     }
     text[end] = '\0';
-}
-
-uint32_t PlatformBytesWaiting(PlatformPort& port) {
-    if (!PlatformHolds(port)) return 0;
-    DWORD errors = 0;
-    ClearCommError(port.commHandle, &errors, &port.comStat);
-    return port.comStat.cbInQue;
-}
-
-bool PlatformReadAtOnce(PlatformPort& port, uint8_t* buffer, uint32_t count) {
-    if (!PlatformHolds(port) || !RecordFree(port, port.readOverlapped, port.readInFlight)) return false;
-    DWORD got = 0;
-    if (ReadFile(port.commHandle, buffer, count, nullptr, &port.readOverlapped)) {
-        // Done at once: it counts only when it brought every byte asked for.
-        return GetOverlappedResult(port.commHandle, &port.readOverlapped, &got, FALSE) && got == count;
-    }
-    if (GetLastError() != ERROR_IO_PENDING) return false;
-    // Some drivers (Wine's among them) report a read as pending and complete it a moment
-    // later. When the bytes are already in the queue the read waits for no data, only for the
-    // copy: it is given a short while, so that bytes that arrived are not thrown away.
-    // Still pending after that: it is aborted and let end before its record and the buffer are
-    // used again. The wait for the abort is bounded: a driver that misses it must not hang the
-    // caller (Read never waits for data); the record then stays the read's until it has ended.
-    const DWORD settle = count <= port.comStat.cbInQue ? kQueuedReadSettleMs : 0;
-    DWORD error = 0;
-    return FinishTransfer(port, port.readOverlapped, port.readInFlight, count, settle, error) == TransferEnd::kDone;
-}
-
-void PlatformPurge(PlatformPort& port) {
-    if (PlatformHolds(port)) PurgeComm(port.commHandle, kAllQueues);
-}
-
-void PlatformForgetWaiting(PlatformPort& port) { port.comStat.cbInQue = 0; }
-
-bool PlatformStartMonitor(PlatformMonitor& monitor, uint32_t (*routine)(void*), void* context) {
-    // Without its stop signal the thread could only be ended by force: it is not started.
-    monitor.stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (monitor.stopEvent == nullptr) return false;
-    monitor.routine = routine;
-    monitor.context = context;
-    monitor.module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&MonitorStart),
-                       &monitor.module);
-    monitor.thread = CreateThread(nullptr, 0, &MonitorStart, &monitor, 0, &monitor.threadId);
-    if (monitor.thread == nullptr) {
-        if (monitor.module != nullptr) FreeLibrary(monitor.module);
-        CloseIfHeld(monitor.stopEvent);
-        return false;
-    }
-    return true;
-}
-
-bool PlatformMonitorHeld(const PlatformMonitor& monitor) { return monitor.thread != nullptr; }
-
-void PlatformStopMonitor(PlatformMonitor& monitor, PlatformPort& port, bool routineEnded) {
-    if (monitor.thread == nullptr) return;
-    SetEvent(monitor.stopEvent);
-    // An empty mask completes a pending WaitCommEvent at once.
-    if (PlatformHolds(port)) SetCommMask(port.commHandle, 0);
-    // A thread whose routine has returned touches nothing of the port again; what is left of it
-    // is releasing the module and ending. That release can unload the module and bring us here on
-    // the monitor thread itself, which must not wait for itself; and ending needs the loader lock,
-    // which an unload holds: that wait is bounded.
-    if (GetCurrentThreadId() != monitor.threadId) {
-        WaitForSingleObject(monitor.thread, routineEnded ? kEndedMonitorWaitMs : INFINITE);
-    }
-    CloseIfHeld(monitor.thread);
-    CloseIfHeld(monitor.stopEvent);
-    if (PlatformHolds(port)) SetCommMask(port.commHandle, kCommEvents);
-}
-
-bool PlatformMonitorBegin(MonitorWaitState& wait) {
-    wait.eventMask = 0;
-    ZeroMemory(&wait.overlapped, sizeof wait.overlapped);
-    wait.overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    return wait.overlapped.hEvent != nullptr;
-}
-
-void PlatformMonitorEnd(MonitorWaitState& wait) { CloseIfHeld(wait.overlapped.hEvent); }
-
-uint32_t PlatformMonitorBytesWaiting(const PlatformPort& port, MonitorWaitState& wait) {
-    DWORD errors = 0;
-    if (!ClearCommError(port.commHandle, &errors, &wait.status)) return 0;
-    return wait.status.cbInQue;
-}
-
-bool PlatformMonitorWaitEvent(const PlatformPort& port, const PlatformMonitor& monitor, MonitorWaitState& wait) {
-    ResetEvent(wait.overlapped.hEvent);
-    if (WaitCommEvent(port.commHandle, &wait.eventMask, &wait.overlapped)) return true;
-    // Any failure other than a pending wait counts as an event.
-    if (GetLastError() != ERROR_IO_PENDING) return true;
-    HANDLE waits[2] = {wait.overlapped.hEvent, monitor.stopEvent};
-    const DWORD which = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-    DWORD count = 0;
-    if (which == WAIT_OBJECT_0) {
-        GetOverlappedResult(port.commHandle, &wait.overlapped, &count, FALSE);
-        return true;
-    }
-    // The wait must be over before its record on this stack goes.
-    CancelIo(port.commHandle);
-    GetOverlappedResult(port.commHandle, &wait.overlapped, &count, TRUE);
-    return which != WAIT_OBJECT_0 + 1;
-}
-
-bool PlatformMonitorPause(const PlatformMonitor& monitor, uint32_t milliseconds) {
-    return WaitForSingleObject(monitor.stopEvent, milliseconds) != WAIT_OBJECT_0;
-}
-
-// Host services.
-
-void NotifyHostMainWindow() {
-    // Posted, not sent: the monitor never waits for the host's window to handle it.
-    const HWND window = HostMainWindow();
-    if (window != nullptr) PostMessageA(window, WM_SERIAL_NOTIFY, 0, 0);
-}
-
-void WriteTraceText(const char* text, size_t) { OutputDebugStringA(text); }
-
-void ShowHostMessage(const HostText& text) {
-    // The text is GBK whatever the system's code page: converted from code page 936.
-    wchar_t wide[64];
-    if (MultiByteToWideChar(936, 0, text.gbk, -1, wide, sizeof wide / sizeof wide[0]) > 0) {
-        MessageBoxW(nullptr, wide, nullptr, MB_OK);
-    } else {
-        MessageBoxA(nullptr, text.gbk, nullptr, MB_OK);
-    }
-}
-
-bool EnvironmentHolds(const char* name, const char* value) {
-    // Read through the system, not the C runtime's copy, which a host's SetEnvironmentVariable
-    // does not update.
-    char found[64] = {};
-    const DWORD length = GetEnvironmentVariableA(name, found, sizeof found);
-    return length > 0 && length < sizeof found && std::strcmp(found, value) == 0;
 }
 
 }  // namespace ledsign

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Runs the Windows receive-side test program under Wine in a private prefix, with COM7 a pty
-# served by the device helper. Skips (77) without wine or the program, fails then if CI=true.
+# Runs the Windows receive-side test program under Wine in a private prefix of its width (win32
+# or win64), with COM7 a pty served by the device helper. Skips (77) without wine or the program,
+# fails then if CI=true; skips, CI or not, where the kernel runs no 32-bit programs.
 set -u
-device=${1:?usage: run_under_wine.sh DEVICE_HELPER PROGRAM PREFIX}
+device=${1:?usage: run_under_wine.sh DEVICE_HELPER PROGRAM PREFIX [win32|win64]}
 program=${2:?}
 prefix=${3:?}
+arch=${4:-win32}
 
 skip() {
   echo "SKIP: $1"
@@ -12,10 +14,10 @@ skip() {
   exit 77
 }
 . "$(dirname "$0")/../wine/wine-loader.sh"
-wine_loader win32 || skip "$wine_unavailable"
-[ -f "$program" ] || skip "no Windows test program (i686 MinGW-w64 g++ is missing)"
+wine_loader "$arch" || skip "$wine_unavailable"
+[ -f "$program" ] || skip "no Windows test program (MinGW-w64 g++ for $arch is missing)"
 
-export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Wine's server and helpers outlive their command: none of them may hold a pipe that ctest reads.
 if [ ! -f "$prefix/.ready" ]; then
   { wineserver -k; wineserver -w; } </dev/null >/dev/null 2>&1

@@ -20,7 +20,9 @@ use_like_a_host "$root" "$build/sign-models.txt" "$work"
 # The Python package installs from the tree into a venv with nothing downloaded, and finds the
 # library that LEDSIGN_LIBRARY names.
 if /usr/bin/python3 -m venv --system-site-packages "$work/venv" >/dev/null 2>&1; then
-  "$work/venv/bin/pip" install -q --no-build-isolation --no-index "$here/../../python" >"$work/pip.log" 2>&1 ||
+  # From a copy: a build writes its build/ and egg-info folders beside the sources.
+  cp -r "$here/../../python" "$work/python-source"
+  "$work/venv/bin/pip" install -q --no-build-isolation --no-index "$work/python-source" >"$work/pip.log" 2>&1 ||
     fail "pip install of the Python package: $(tail -3 "$work/pip.log")"
   (cd "$work" && LEDSIGN_LIBRARY=$root/lib/libledsign.so.1 "$work/venv/bin/python" -c \
      'import ledsign; assert ledsign.__file__.startswith("'"$work/venv"'"); assert len(ledsign.models()) > 0') ||

@@ -157,7 +157,8 @@ TEST(ToolsEndToEnd, LedctlDrivesEachPluginIntoTheVirtualSign) {
     const std::string text = "\xE4\xB8\xAD\xE6\x96\x87#OK";
     for (const SignCase& c : kSignCases) {
         SCOPED_TRACE(c.sign);
-        Child signemu({SIGNEMU_PATH, "--model", c.sign, "--json", "--idle-exit", "700"}, false);
+        // Two ledctl runs in a row: under a sanitizer each start takes long, so the sign waits 2 s.
+        Child signemu({SIGNEMU_PATH, "--model", c.sign, "--json", "--idle-exit", "2000"}, false);
         const std::string portLine = signemu.ReadLine(10000);
         ASSERT_EQ(Field(portLine, "event"), "port") << portLine;
         const std::string port = Field(portLine, "port");

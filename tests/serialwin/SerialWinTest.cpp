@@ -10,6 +10,7 @@
 #include "serial/HostServices.h"
 #include "serial/SerialPort.h"
 #include "tests/LineSettingsCases.h"
+#include "tests/ReadRuleCases.h"
 
 namespace {
 
@@ -51,31 +52,17 @@ bool RequestBytes(SerialPort& port, int count) {
 }
 
 void CheckRead() {
-    struct Case {
-        const char* name;
-        int32_t readLength;
-        int waiting;
-        int32_t asked;
-        bool complete;
-    };
-    const Case cases[] = {
-        {"read: automatic with 7 waiting", 0, 7, 7, true},
-        {"read: automatic with nothing waiting", 0, 0, 50, false},
-        {"read: fixed 12 with 20 waiting", 12, 20, 12, true},
-        {"read: fixed 12 with 7 waiting cannot complete", 12, 7, 12, false},
-        {"read: -5 is automatic", -5, 7, 7, true},
-        {"read: fixed 150 is bounded to the buffer", 150, 120, 100, true},
-    };
-    for (const Case& c : cases) {
+    for (const ledsign::test::ReadRuleCase& c : ledsign::test::kReadRuleCases) {
+        const std::string name = std::string("read: ") + c.name;
         SerialPort port;
         port.Configure("COM7", 9600, 8, 1, "NONE");
         if (port.Open() != 1) {
-            Check(false, c.name, "open failed");
+            Check(false, name.c_str(), "open failed");
             continue;
         }
         port.SetReadLength(c.readLength);
         if (c.waiting > 0 && !RequestBytes(port, c.waiting)) {
-            Check(false, c.name, "the device's bytes did not arrive");
+            Check(false, name.c_str(), "the device's bytes did not arrive");
             continue;
         }
         int32_t asked = -1;
@@ -89,7 +76,7 @@ void CheckRead() {
         }
         DWORD outQueue = 1;
         ok = ok && Waiting(port, &outQueue) == 0 && outQueue == 0;
-        Check(ok, c.name, "asked " + std::to_string(asked) + (got ? ", read" : ", null"));
+        Check(ok, name.c_str(), "asked " + std::to_string(asked) + (got ? ", read" : ", null"));
     }
 }
 

@@ -16,6 +16,7 @@
 #include "Pty.h"
 #include "RecordingLine.h"
 #include "SignCases.h"
+#include "TraceLines.h"
 
 namespace ledsign::test {
 namespace {
@@ -64,23 +65,13 @@ TEST_P(ModuleLifetime, TheFrameTraceShowsEveryWriteAndPauseWhenAskedFor) {
     ASSERT_GE(lines.size(), 2u) << run.errors;
     EXPECT_EQ(lines.front(), module + " Initializing!");
     EXPECT_EQ(lines.back(), module + " Terminating!");
-    std::string written, paused;
-    for (size_t index = 1; index + 1 < lines.size(); ++index) {
-        const std::string& line = lines[index];
-        const size_t ms = line.find(" ms ");
-        ASSERT_EQ(line.rfind(module + " +", 0), 0u) << line;
-        ASSERT_NE(ms, std::string::npos) << line;
-        const std::string event = line.substr(ms + 4);
-        if (event.rfind("write ", 0) == 0) {
-            ASSERT_EQ(event.substr(event.size() - 4), " = 1") << line;
-            written += (written.empty() ? "" : " ") + event.substr(6, event.size() - 10);
-        } else {
-            ASSERT_EQ(event.rfind("pause ", 0), 0u) << line;
-            paused += (paused.empty() ? "" : " ") + event.substr(6);
-        }
-    }
-    EXPECT_EQ(written, c.twoRowBytes);
-    EXPECT_EQ(paused, c.twoRowPauses);
+    // Every line between those two is a trace line of the module.
+    const FrameTrace trace = ReadFrameTrace(lines, module);
+    EXPECT_EQ(trace.others, (std::vector<std::string>{lines.front(), lines.back()})) << run.errors;
+    EXPECT_TRUE(trace.events.empty()) << run.errors;
+    EXPECT_EQ(trace.written, c.twoRowBytes);
+    EXPECT_EQ(trace.failedWrites, 0);
+    EXPECT_EQ(trace.paused, c.twoRowPauses);
     EXPECT_EQ(Hex(pty.WaitForBytes(Bytes(c.twoRowBytes).size())), c.twoRowBytes);
 }
 

@@ -37,6 +37,19 @@ struct Chunk {
     std::string bytes;
 };
 
+// The pause the line showed before byte `offset` of everything received: the time between the read
+// that began with it and the read before. Zero when that byte came in one read with the byte before
+// it (no pause was seen), -1 when it has not come.
+inline std::chrono::microseconds GapBefore(const std::vector<Chunk>& chunks, size_t offset) {
+    size_t seen = 0;
+    for (size_t index = 0; index < chunks.size(); seen += chunks[index++].bytes.size()) {
+        if (seen + chunks[index].bytes.size() <= offset) continue;
+        if (seen != offset || index == 0) return std::chrono::microseconds(0);
+        return std::chrono::duration_cast<std::chrono::microseconds>(chunks[index].at - chunks[index - 1].at);
+    }
+    return std::chrono::microseconds(-1);
+}
+
 class Pty {
 public:
     Pty();

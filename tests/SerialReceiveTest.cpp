@@ -19,9 +19,9 @@
 #include <thread>
 #include <vector>
 
+#include "LineSettingsCases.h"
 #include "ProcessProbe.h"
 #include "Pty.h"
-#include "ReadRuleCases.h"
 #include "serial/HostServices.h"
 #include "serial/SerialPort.h"
 #include "tools/common/TextCodec.h"

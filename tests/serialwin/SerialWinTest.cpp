@@ -10,7 +10,6 @@
 #include "serial/HostServices.h"
 #include "serial/SerialPort.h"
 #include "tests/LineSettingsCases.h"
-#include "tests/ReadRuleCases.h"
 
 namespace {
 

@@ -113,8 +113,7 @@ TEST(Library, FourSignsAtOnceEachGetTheirOwnText) {
     for (size_t index = 0; index < signs.size(); ++index) EXPECT_EQ(ledsign_write(signs[index]->sign, stations[index].text), 1);
     for (size_t index = 0; index < signs.size(); ++index) {
         const std::string expected = Bytes(stations[index].bytes);
-        lines[index]->WaitForBytes(expected.size());
-        EXPECT_EQ(Hex(lines[index]->Settle(50)), Hex(expected)) << "sign " << index;
+        EXPECT_EQ(Hex(lines[index]->SettleAfter(expected.size())), Hex(expected)) << "sign " << index;
     }
 }
 
@@ -286,8 +285,7 @@ TEST(Library, EightSignsFromEightThreads) {
                                     : std::string("\x05\x01\x03\x01\x00\x40\x10\x02", 8) + row;
         std::string all;
         for (int write = 0; write < kWrites; ++write) all += one;
-        lines[index]->WaitForBytes(all.size());
-        EXPECT_EQ(Hex(lines[index]->Settle(50)), Hex(all)) << "sign " << index;
+        EXPECT_EQ(Hex(lines[index]->SettleAfter(all.size())), Hex(all)) << "sign " << index;
     }
 }
 

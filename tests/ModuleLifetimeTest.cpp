@@ -58,10 +58,7 @@ TEST_P(ModuleLifetime, TheFrameTraceShowsEveryWriteAndPauseWhenAskedFor) {
     });
     EXPECT_EQ(run.status, 0);
     const std::string module = c.dll;
-    std::vector<std::string> lines;
-    for (size_t start = 0, end; (end = run.errors.find('\n', start)) != std::string::npos; start = end + 1) {
-        lines.push_back(run.errors.substr(start, end - start));
-    }
+    const std::vector<std::string> lines = SplitLines(run.errors);
     ASSERT_GE(lines.size(), 2u) << run.errors;
     EXPECT_EQ(lines.front(), module + " Initializing!");
     EXPECT_EQ(lines.back(), module + " Terminating!");

@@ -294,8 +294,7 @@ TEST_P(EverySign, ALostLineIsReleasedAndComesBackByItself) {
         EXPECT_EQ(plugin.Write2Led("AB#D"), 1);
         EXPECT_EQ(plugin.IsLedOpened(), 1);
         const std::string expected = Bytes(c.twoRowBytes);
-        second.WaitForBytes(expected.size());
-        EXPECT_EQ(Hex(second.Settle(50)), Hex(expected));
+        EXPECT_EQ(Hex(second.SettleAfter(expected.size())), Hex(expected));
         plugin.CloseLed();
         EXPECT_TRUE(second.WaitForHangup());
     }

@@ -70,6 +70,8 @@ public:
     std::string WaitForBytes(size_t count, int timeoutMs = 3000);
     // Returns everything that arrives within the quiet period after the last byte.
     std::string Settle(int quietMs = 150);
+    // Waits for `count` bytes, then returns everything that arrives until the line is quiet.
+    std::string SettleAfter(size_t count, int quietMs = 50) { WaitForBytes(count); return Settle(quietMs); }
     std::string Received() const;
     std::vector<Chunk> Chunks() const;
     // True while no slave side is open: before the first open, and after the last close.

@@ -9,6 +9,15 @@
 
 namespace ledsign::test {
 
+// The lines of a text, each without its line break; an unfinished last line is left out.
+inline std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
 // The event of a trace line of `module`, without the line break at its end; false for any other line.
 inline bool TraceEvent(std::string line, const std::string& module, std::string& event) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();

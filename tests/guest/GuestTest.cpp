@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -31,6 +32,7 @@
 #include "Pty.h"
 #include "RecordingLine.h"
 #include "SignCases.h"
+#include "TraceLines.h"
 
 namespace ledsign::test {
 namespace {
@@ -315,17 +317,10 @@ std::string Framing(const std::string& held) {
     return comma == std::string::npos ? held : held.substr(comma + 1, 3);
 }
 
-// Whether a console line of the module's trace ("BRAVAX.DLL +123 ms ...") ends with the text.
+// Whether the console shows a trace line of the module ("BRAVAX.DLL +123 ms ...") with the text as its event.
 bool Traced(const std::string& console, const std::string& module, const std::string& text) {
-    std::istringstream lines(console);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.rfind(module + " +", 0) == 0 && line.size() >= text.size() &&
-            line.compare(line.size() - text.size(), text.size(), text) == 0) {
-            return true;
-        }
-    }
-    return false;
+    const std::vector<std::string> events = ReadFrameTrace(SplitLines(console), module).events;
+    return std::find(events.begin(), events.end(), text) != events.end();
 }
 
 class GuestLines : public GuestTest, public ::testing::WithParamInterface<const char*> {};

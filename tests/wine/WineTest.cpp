@@ -99,8 +99,7 @@ TEST_P(WineDll, DrivesTheLineLikeAHost) {
 
     // Every frame, in order, and nothing from SetShowMode.
     const std::string line = Bytes(c.twoRowBytes) + Bytes(c.oneRowBytes) + Bytes(c.chineseBytes) + Bytes(c.clearBytes);
-    pty.WaitForBytes(line.size());
-    EXPECT_EQ(Hex(pty.Settle(50)), Hex(line));
+    EXPECT_EQ(Hex(pty.SettleAfter(line.size())), Hex(line));
     // Every pause lasts at least what the protocol asks, on the line: the DLL checks each against the
     // performance counter (Windows' Sleep can end a tick early).
     for (const LinePause& pause : c.pauses) {
@@ -187,8 +186,7 @@ TEST_P(WineDll, DefaultsOpenCom1) {
     EXPECT_EQ(Results(host.Output()),
               (std::vector<std::string>{"loaded exports=9 ordinals=same", "init-null", "open 1", "wait", "write 1",
                                         "close"}));
-    pty.WaitForBytes(Bytes(c.twoRowBytes).size());
-    EXPECT_EQ(Hex(pty.Settle(50)), Hex(Bytes(c.twoRowBytes)));
+    EXPECT_EQ(Hex(pty.SettleAfter(Bytes(c.twoRowBytes).size())), Hex(Bytes(c.twoRowBytes)));
 }
 
 // The "Terminating" line is written before the port closes. With standard error's pipe full, the
@@ -265,8 +263,7 @@ TEST_P(WineDll, ALostLineComesBackByItself) {
     EXPECT_EQ(Results(host.Output()), (std::vector<std::string>{"loaded exports=9 ordinals=same", "init", "open 1",
                                                                 "write 1", "wait", "write -1", "write 1", "isopen 1",
                                                                 "close"}));
-    second.WaitForBytes(Bytes(c.twoRowBytes).size());
-    EXPECT_EQ(Hex(second.Settle(50)), Hex(Bytes(c.twoRowBytes)));
+    EXPECT_EQ(Hex(second.SettleAfter(Bytes(c.twoRowBytes).size())), Hex(Bytes(c.twoRowBytes)));
     const std::vector<std::string> events = ReadFrameTrace(host.TraceLines(), c.dll).events;
     RecordProperty("line_events", ::testing::PrintToString(events));
     ASSERT_EQ(events.size(), 2u) << ::testing::PrintToString(events);
@@ -316,8 +313,7 @@ TEST_P(WineDll, OpensComPortsAboveNineByPlainAndDeviceNames) {
                                         "open 1", "write 1", "close"}));
     const std::string expected = Bytes(c.twoRowBytes);
     for (Pty* pty : {&pty10, &pty12}) {
-        pty->WaitForBytes(expected.size());
-        EXPECT_EQ(Hex(pty->Settle(50)), Hex(expected));
+        EXPECT_EQ(Hex(pty->SettleAfter(expected.size())), Hex(expected));
     }
 }
 

@@ -48,8 +48,7 @@ TEST_P(ModuleLifetime, LoadAndUnloadLeaveTwoTraceLinesAndOpenNothing) {
 // between the load and unload lines, each line naming the module and a time since load.
 TEST_P(ModuleLifetime, TheFrameTraceShowsEveryWriteAndPauseWhenAskedFor) {
     const SignCase& c = GetParam();
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     const ChildRun run = RunInChild([&] {
         setenv("LEDSIGN_TRACE", "1", 1);
         Plugin plugin(c.sign);
@@ -121,8 +120,7 @@ TEST_P(ModuleLifetime, AHostileStandardErrorNeitherReachesTheSignNorKillsTheHost
     enum class StandardError { kClosed, kBrokenPipe };
     for (const StandardError setup : {StandardError::kClosed, StandardError::kBrokenPipe}) {
         SCOPED_TRACE(setup == StandardError::kClosed ? "closed" : "broken pipe");
-        Pty pty;
-        pty.HoldSlave();
+        HeldPty pty;
         const pid_t child = fork();
         if (child == 0) {
             signal(SIGPIPE, SIG_DFL);

@@ -40,8 +40,7 @@ TEST(SignCaseTable, CoversEveryBuiltModel) {
 
 TEST_P(EverySign, SendsTextAndClearOverAPty) {
     const SignCase& c = GetParam();
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     Plugin plugin(c.sign);
     ASSERT_EQ(plugin.OpenOn(pty.PortName(), 4800, 8, 2, "NONE"), 1);
     EXPECT_EQ(plugin.IsLedOpened(), 1);
@@ -55,8 +54,7 @@ TEST_P(EverySign, SendsTextAndClearOverAPty) {
 
 TEST_P(EverySign, AppliesTheRecordSettingsToTheLine) {
     const SignCase& c = GetParam();
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     Plugin plugin(c.sign);
     ASSERT_EQ(plugin.OpenOn(pty.PortName(), 9600, 7, 2, "EVEN"), 1);
     const termios applied = pty.SlaveSettings();
@@ -158,8 +156,7 @@ TEST_P(EverySign, AStalledLineGivesMinusOneInBoundedTimeAndRecovers) {
 INSTANTIATE_TEST_SUITE_P(Plugins, EverySign, ::testing::ValuesIn(kSignCases), SignCaseName<::testing::TestParamInfo<SignCase>>);
 
 TEST(PluginTiming, BravaPausesBetweenRowsAndAfterRow2) {
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     Plugin plugin("brava");
     ASSERT_EQ(plugin.OpenOn(pty.PortName()), 1);
     const auto start = Clock::now();
@@ -170,8 +167,7 @@ TEST(PluginTiming, BravaPausesBetweenRowsAndAfterRow2) {
 }
 
 TEST(PluginTiming, DorunPausesAfterItsFrameAndClearDoesNot) {
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     Plugin plugin("dorun");
     ASSERT_EQ(plugin.OpenOn(pty.PortName()), 1);
     auto start = Clock::now();
@@ -193,8 +189,7 @@ TEST_P(EverySign, ClosedPortWriteFailsAfterItsPauseOnly) {
 }
 
 TEST(PluginText, ChineseTextArrivesAsItsGbkBytes) {
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     Plugin plugin("brava");
     ASSERT_EQ(plugin.OpenOn(pty.PortName()), 1);
     EXPECT_EQ(plugin.Write2Led("\xD6\xD0\xCE\xC4#OK"), 1);
@@ -235,8 +230,7 @@ TEST_P(EverySign, SignSideVanishingMidCallGivesMinusOneAndRecovers) {
     plugin.CloseLed();
     EXPECT_EQ(plugin.IsLedOpened(), 0);
 
-    Pty fresh;
-    fresh.HoldSlave();
+    HeldPty fresh;
     ASSERT_EQ(plugin.OpenOn(fresh.PortName()), 1);
     EXPECT_EQ(plugin.ClearLed(), 1);
     EXPECT_EQ(Hex(fresh.WaitForBytes(Bytes(c.clearBytes).size())), c.clearBytes);

@@ -101,6 +101,12 @@ private:
     std::thread reader_;
 };
 
+// A pty whose slave the test holds open from the start, so that its master never sees a hang-up.
+class HeldPty : public Pty {
+public:
+    HeldPty() { HoldSlave(); }
+};
+
 // A short name for a pty, as a udev rule gives a USB adapter one: a symlink "/tmp/XXXX" that can
 // be pointed at another pty (the adapter plugged back) or removed (unplugged). Nine characters, so
 // that the plug-ins take it.

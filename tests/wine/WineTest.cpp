@@ -75,8 +75,7 @@ protected:
 
 TEST_P(WineDll, DrivesTheLineLikeAHost) {
     const WineSign& c = GetParam();
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     ComPort port(pty);
     ASSERT_TRUE(port.Mapped());
     WineHost host(c.dll, {"isopen", "init", port.Name(), "9600", "7", "2", "EVEN", "open", "isopen", "open",
@@ -172,8 +171,7 @@ TEST_P(WineDll, OpenResultsAndAVanishingSign) {
 // InitLed without a record means COM1 with the plug-in's default settings.
 TEST_P(WineDll, DefaultsOpenCom1) {
     const WineSign& c = GetParam();
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     ComPort port(pty, 1);
     ASSERT_TRUE(port.Mapped());
     WineHost host(c.dll, {"init-null", "open", "wait", "write-hex", "41422344", "close"});
@@ -219,8 +217,7 @@ TEST_P(WineDll, UnloadWithThePortOpenClosesItAfterTheTerminatingLine) {
 // text on it.
 TEST_P(WineDll, AStalledLineGivesMinusOneInBoundedTimeAndRecovers) {
     const WineSign& c = GetParam();
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     ComPort port(pty);
     ASSERT_TRUE(port.Mapped());
     WineHost host(c.dll, {"init", port.Name(), "9600", "8", "1", "NONE", "open", "wait", "write-hex", "41422344",
@@ -276,8 +273,7 @@ TEST_P(WineDll, ALostLineComesBackByItself) {
 // With LEDSIGN_TRACE=1 the DLL traces every write and pause through OutputDebugStringA.
 TEST_P(WineDll, TheFrameTraceShowsEveryWriteWhenAskedFor) {
     const SignCase& c = GetParam();
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     ComPort port(pty);
     ASSERT_TRUE(port.Mapped());
     WineHost host(c.dll, {"init", port.Name(), "9600", "8", "1", "NONE", "open", "write-hex", "41422344", "close",
@@ -297,10 +293,8 @@ TEST_P(WineDll, TheFrameTraceShowsEveryWriteWhenAskedFor) {
 // name given in that form is used as it stands.
 TEST_P(WineDll, OpensComPortsAboveNineByPlainAndDeviceNames) {
     const WineSign& c = GetParam();
-    Pty pty10;
-    Pty pty12;
-    pty10.HoldSlave();
-    pty12.HoldSlave();
+    HeldPty pty10;
+    HeldPty pty12;
     ComPort port10(pty10, 10);
     ComPort port12(pty12, 12);
     ASSERT_TRUE(port10.Mapped() && port12.Mapped());
@@ -346,10 +340,8 @@ private:
 TEST(WineTools, LedctlListsWithoutOpeningProbesCom1AndCom12OnRequestExplainsAFailedOpenAndNamesCom1WithoutPort) {
     LEDSIGN_REQUIRE_WINE("the Windows tools are");
     const SignCase& c = kSignCases[0];
-    Pty consoleStandIn;
-    Pty pty;
-    consoleStandIn.HoldSlave();
-    pty.HoldSlave();
+    HeldPty consoleStandIn;
+    HeldPty pty;
     ComPort com1(consoleStandIn, 1);
     ComPort port(pty, 12);
     ASSERT_TRUE(com1.Mapped() && port.Mapped());
@@ -397,8 +389,7 @@ TEST(WineTools, LedctlListsWithoutOpeningProbesCom1AndCom12OnRequestExplainsAFai
 TEST(WineTools, LedctlTraceShowsTheDllsTraceLines) {
     LEDSIGN_REQUIRE_WINE("the Windows tools are");
     const SignCase& c = kSignCases[0];
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     ComPort port(pty);
     ASSERT_TRUE(port.Mapped());
     WineHost ledctl(WineHost::Program{"tools/ledctl.exe", {WineSetup::WindowsPath(WineSetup::WindowsBuildDir() + "/" + c.dll),
@@ -431,8 +422,7 @@ std::string ConsoleText(std::string line) {
 // each line comes whole and in the order it was made: the load's trace first, the unload's last.
 TEST(WineTools, LedctlTraceAndOwnLinesStayWholeAndInOrderOnAConsole) {
     LEDSIGN_REQUIRE_WINE("the Windows tools are");
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     ComPort port(pty);
     ASSERT_TRUE(port.Mapped());
     WineHost ledctl(WineHost::Program{"tools/ledctl.exe", {WineSetup::WindowsPath(WineSetup::WindowsBuildDir() + "/BRAVAX.DLL"),
@@ -463,10 +453,8 @@ TEST(WineTools, LedctlTraceAndOwnLinesStayWholeAndInOrderOnAConsole) {
 // ledsign.dll, as a Windows host links it, drives two signs on two COM ports at once.
 TEST(WineLibrary, DrivesTwoSignsOnTwoComPorts) {
     LEDSIGN_REQUIRE_WINE("the Windows library is");
-    Pty first;
-    Pty second;
-    first.HoldSlave();
-    second.HoldSlave();
+    HeldPty first;
+    HeldPty second;
     ComPort firstPort(first);
     ComPort secondPort(second);
     ASSERT_TRUE(firstPort.Mapped() && secondPort.Mapped());

@@ -12,7 +12,7 @@
 namespace ledsign::fuzz {
 namespace {
 
-using test::LineEvent;
+using test::RecordedCall;
 using test::RecordingLine;
 
 void Require(bool condition, const char* what) {
@@ -37,25 +37,25 @@ void RequireFittedRow(const std::string& sent, const std::string& source, size_t
     Require(boundary + next > limit, "row cut shorter than needed");
 }
 
-// Walks the events: a write must be next; returns false when that write failed (the call ends).
-struct EventCursor {
-    const std::vector<LineEvent>& events;
+// Walks the recorded calls: a write must be next; returns false when that write failed (the call ends).
+struct CallCursor {
+    const std::vector<RecordedCall>& calls;
     size_t next = 0;
     bool failed = false;
 
-    const LineEvent& Write() {
-        Require(next < events.size() && events[next].kind == LineEvent::kWrite, "missing write");
-        const LineEvent& event = events[next++];
+    const RecordedCall& Write() {
+        Require(next < calls.size() && calls[next].kind == RecordedCall::kWrite, "missing write");
+        const RecordedCall& event = calls[next++];
         failed |= event.result <= 0;
         return event;
     }
     void Pause(uint32_t milliseconds) {
         Require(
-            next < events.size() && events[next].kind == LineEvent::kPause && events[next].milliseconds == milliseconds,
+            next < calls.size() && calls[next].kind == RecordedCall::kPause && calls[next].milliseconds == milliseconds,
             "missing pause");
         ++next;
     }
-    bool Done() const { return next == events.size(); }
+    bool Done() const { return next == calls.size(); }
 };
 
 std::string HeaderOf(uint8_t row, uint8_t model, uint8_t dots, size_t length) {
@@ -75,15 +75,15 @@ void CheckTwoRowText(const std::string& text, const HeaderFrameFormat& format, u
     const int32_t result = WriteTwoRowText(line, format, text.c_str());
     const size_t hash = text.find('#');
     const std::string sources[2] = {text.substr(0, hash), hash == std::string::npos ? "" : text.substr(hash + 1)};
-    EventCursor cursor{line.Events()};
+    CallCursor cursor{line.Calls()};
     bool anyFailed = false;
     for (uint8_t row = 1; row <= 2; ++row) {
         const std::string& source = sources[row - 1];
-        const LineEvent& header = cursor.Write();
+        const RecordedCall& header = cursor.Write();
         const bool stop = row == 2 && header.result <= 0;
         anyFailed |= header.result <= 0;
         if (stop) break;
-        const LineEvent& body = cursor.Write();
+        const RecordedCall& body = cursor.Write();
         anyFailed |= body.result <= 0;
         Require(header.bytes == HeaderOf(row, format.modelByte, format.dotsByte, body.bytes.size()), "two-row header");
         if (source.empty()) {
@@ -102,10 +102,10 @@ void CheckOneRowText(const std::string& text, const HeaderFrameFormat& format, u
     RecordingLine line;
     line.FailWrites({failingWrite});
     const int32_t result = WriteOneRowText(line, format, text.c_str());
-    EventCursor cursor{line.Events()};
-    const LineEvent& header = cursor.Write();
+    CallCursor cursor{line.Calls()};
+    const RecordedCall& header = cursor.Write();
     if (!cursor.failed) {
-        const LineEvent& body = cursor.Write();
+        const RecordedCall& body = cursor.Write();
         Require(header.bytes == HeaderOf(1, format.modelByte, format.dotsByte, body.bytes.size()), "one-row header");
         RequireFittedRow(body.bytes, text, 255);
         if (!cursor.failed) cursor.Pause(200);
@@ -135,17 +135,17 @@ void CheckEscLine(const std::string& text, const EscLineFormat& format, uint32_t
     const size_t firstHash = text.find('#');
     const std::string tail = firstHash == std::string::npos ? std::string() : text.substr(firstHash + 1);
     const std::string sources[2] = {text.substr(0, firstHash), tail};
-    EventCursor cursor{line.Events()};
+    CallCursor cursor{line.Calls()};
     for (size_t index = 0; index < 2 && !cursor.failed; ++index) {
         if (sources[index].empty()) continue;
         const char prefix[3] = {0x1B, 0x01, static_cast<char>(format.rowCodes[index])};
         for (char expected : prefix) {
-            const LineEvent& write = cursor.Write();
+            const RecordedCall& write = cursor.Write();
             Require(write.bytes == std::string(1, expected), "ESC frame prefix");
             if (cursor.failed) break;
         }
         if (cursor.failed) break;
-        const LineEvent& body = cursor.Write();
+        const RecordedCall& body = cursor.Write();
         Require(!body.bytes.empty(), "an empty row is never framed");
         if (index == 0 || tail.find('#') == std::string::npos) {
             RequireFittedRow(body.bytes, sources[index], 200);

@@ -7,21 +7,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "SettingsRecord.h"
 #include "SignCases.h"
 #include "driver/LedPort.h"
 
 namespace ledsign::test {
 namespace {
-
-PortSettings Record(const char* name, int32_t baud, int32_t dataBits, int32_t stopBits, const char* parity) {
-    PortSettings record{};
-    std::strncpy(record.portName, name, sizeof record.portName);
-    record.baudRate = baud;
-    record.dataBits = dataBits;
-    record.stopBits = stopBits;
-    std::strncpy(record.parityWord, parity, sizeof record.parityWord);
-    return record;
-}
 
 const SignCase& ThisSign() {
     static const SignCase* const sign = FindSignCase(LEDSIGN_SIGN);
@@ -42,7 +33,7 @@ TEST(DriverInit, NullRecordUsesCom1AndTheDeliverableDefaults) {
 
 TEST(DriverInit, RecordSettingsUnlessTheSignFixesThem) {
     LedPort& port = TheLedPort();
-    const PortSettings record = Record("pts/7", 9600, 7, 2, "EVEN");
+    const PortSettings record = MakePortSettings("pts/7", 9600, 7, 2, "EVEN");
     port.Init(&record);
     EXPECT_STREQ(port.PortName(), "pts/7");
     if (ThisSign().fixedLine) {
@@ -60,7 +51,7 @@ TEST(DriverInit, RecordSettingsUnlessTheSignFixesThem) {
 
 TEST(DriverInit, FieldsWithoutTerminatorAreNeverReadPast) {
     LedPort& port = TheLedPort();
-    PortSettings record = Record("", 9600, 8, 1, "");
+    PortSettings record = MakePortSettings("", 9600, 8, 1, "");
     std::memset(record.portName, 'A', sizeof record.portName);  // ten characters, no NUL
     std::memcpy(record.parityWord, "ODDODDODDODDODDODDOD", sizeof record.parityWord);
     port.Init(&record);
@@ -70,7 +61,7 @@ TEST(DriverInit, FieldsWithoutTerminatorAreNeverReadPast) {
     EXPECT_EQ(port.OpenLed(), -1);
 
     // A name of exactly nine characters still fits.
-    record = Record("123456789", 9600, 8, 1, "odd");
+    record = MakePortSettings("123456789", 9600, 8, 1, "odd");
     port.Init(&record);
     EXPECT_FALSE(port.PortNameRefused());
     EXPECT_STREQ(port.PortName(), "123456789");

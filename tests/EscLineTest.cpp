@@ -70,8 +70,8 @@ TEST(EscLineEncoder, CutsRowsTo200BytesAtACharacterBoundary) {
         SCOPED_TRACE(c.name);
         RecordingLine line;
         ASSERT_EQ(WriteEscLineText(line, kTwoCodes, (c.row + "#" + c.row).c_str()), 1);
-        EXPECT_EQ(line.Events()[3].bytes, c.row.substr(0, c.sent));
-        EXPECT_EQ(line.Events()[9].bytes, c.row.substr(0, c.sent));
+        EXPECT_EQ(line.Calls()[3].bytes, c.row.substr(0, c.sent));
+        EXPECT_EQ(line.Calls()[9].bytes, c.row.substr(0, c.sent));
     }
 }
 

@@ -80,7 +80,7 @@ TEST(TwoRowEncoder, CutsLongRowsAtACharacterBoundary) {
         SCOPED_TRACE(c.name);
         RecordingLine line;
         ASSERT_EQ(WriteTwoRowText(line, kTwoRowSign, (c.row + "#" + c.row).c_str()), 1);
-        const auto& events = line.Events();
+        const auto& events = line.Calls();
         for (size_t header : {0u, 3u}) {
             EXPECT_EQ(static_cast<uint8_t>(events[header].bytes[7]), c.sent);
             EXPECT_EQ(events[header + 1].bytes, c.row.substr(0, c.sent));
@@ -141,8 +141,8 @@ TEST(OneRowEncoder, CutsTextsOver255BytesSoTheLengthByteMatches) {
     for (const Case& c : cases) {
         RecordingLine line;
         ASSERT_EQ(WriteOneRowText(line, kOneRowSign, c.text.c_str()), 1);
-        EXPECT_EQ(static_cast<uint8_t>(line.Events()[0].bytes[7]), c.sent);
-        EXPECT_EQ(line.Events()[1].bytes, c.text.substr(0, c.sent));
+        EXPECT_EQ(static_cast<uint8_t>(line.Calls()[0].bytes[7]), c.sent);
+        EXPECT_EQ(line.Calls()[1].bytes, c.text.substr(0, c.sent));
     }
 }
 

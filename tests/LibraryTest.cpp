@@ -47,8 +47,7 @@ class EveryModel : public ::testing::TestWithParam<SignCase> {};
 // Each model's GBK and UTF-8 text and its clear, byte for byte as its plug-in sends them.
 TEST_P(EveryModel, SendsItsPlugInsBytes) {
     const SignCase& c = GetParam();
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     LibrarySign open(c.sign, pty.SlavePath());
     ASSERT_EQ(open.result, 1) << open.reason;
     EXPECT_EQ(ledsign_write(open.sign, "AB#D"), 1);
@@ -70,8 +69,7 @@ TEST_P(EveryModel, SendsItsPlugInsBytes) {
 // Without settings a sign opens at the ones it reports; given ones are used as they are.
 TEST_P(EveryModel, OpensAtItsReportedSettingsOrTheGivenOnes) {
     const SignCase& c = GetParam();
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     {
         LibrarySign open(c.sign, pty.SlavePath(), nullptr);
         ASSERT_EQ(open.result, 1) << open.reason;
@@ -113,15 +111,13 @@ TEST(Library, FourSignsAtOnceEachGetTheirOwnText) {
     for (size_t index = 0; index < signs.size(); ++index) EXPECT_EQ(ledsign_write(signs[index]->sign, stations[index].text), 1);
     for (size_t index = 0; index < signs.size(); ++index) {
         const std::string expected = Bytes(stations[index].bytes);
-        lines[index]->WaitForBytes(expected.size());
-        EXPECT_EQ(Hex(lines[index]->Settle(50)), Hex(expected)) << "sign " << index;
+        EXPECT_EQ(Hex(lines[index]->SettleAfter(expected.size())), Hex(expected)) << "sign " << index;
     }
 }
 
 // What ledsign_open gives, and why, for each kind of argument.
 TEST(Library, OpenResultsAndReasons) {
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     // A stable name as /dev/serial/by-id gives an adapter: far longer than a plug-in takes.
     const std::string longName = "/tmp/usb-FTDI_FT232R_USB_UART_A9XK3QZP-if00-port0-ledsign-test-" + std::to_string(getpid());
     ASSERT_GT(longName.size(), 60u);
@@ -177,8 +173,7 @@ TEST(Library, OpenResultsAndReasons) {
 
 // UTF-8 that is not valid, or holds a character GBK lacks, gives -3 with nothing sent.
 TEST(Library, Utf8TextThatCannotBeShownIsRefusedWholly) {
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     LibrarySign open("elvane", pty.SlavePath());
     ASSERT_EQ(open.result, 1);
     std::string tooLong;
@@ -225,8 +220,7 @@ TEST(Library, NullHandlesAndTheModelList) {
     EXPECT_EQ(ledsign_model_name(-1), nullptr);
     EXPECT_EQ(ledsign_model_name(4), nullptr);
 
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     LibrarySign open("elvane", pty.SlavePath());
     ASSERT_EQ(open.result, 1);
     EXPECT_EQ(ledsign_write(open.sign, nullptr), -3);
@@ -234,8 +228,7 @@ TEST(Library, NullHandlesAndTheModelList) {
 
 // The trace reaches the host's callback, one line at a time, without a line break.
 TEST(Library, TraceGoesToTheCallbackOnlyWhenOneIsSet) {
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     LibrarySign open("elvane", pty.SlavePath());
     ASSERT_EQ(open.result, 1);
     std::vector<std::string> lines;
@@ -286,8 +279,7 @@ TEST(Library, EightSignsFromEightThreads) {
                                     : std::string("\x05\x01\x03\x01\x00\x40\x10\x02", 8) + row;
         std::string all;
         for (int write = 0; write < kWrites; ++write) all += one;
-        lines[index]->WaitForBytes(all.size());
-        EXPECT_EQ(Hex(lines[index]->Settle(50)), Hex(all)) << "sign " << index;
+        EXPECT_EQ(Hex(lines[index]->SettleAfter(all.size())), Hex(all)) << "sign " << index;
     }
 }
 
@@ -295,10 +287,8 @@ TEST(Library, EightSignsFromEightThreads) {
 // pulled during it). That sign's call gives -1 at its deadline; the other's calls meanwhile go
 // through at once, since each sign drains on a thread of its own.
 TEST(Library, OneSignsHeldDrainHoldsNoOtherSign) {
-    Pty held;
-    Pty free;
-    held.HoldSlave();
-    free.HoldSlave();
+    HeldPty held;
+    HeldPty free;
     adapters = true;
     LibrarySign stuck("elvane", held.SlavePath(), "9600,8,NONE,1");
     LibrarySign going("elvane", free.SlavePath(), "9600,8,NONE,1");
@@ -331,8 +321,7 @@ TEST(Library, OneSignsHeldDrainHoldsNoOtherSign) {
 TEST(Library, OneLostLineComesBackWhileTheOthersKeepWorking) {
     Pty lost;
     PortLink link(lost);
-    Pty steady;
-    steady.HoldSlave();
+    HeldPty steady;
     LibrarySign first("elvane", link.Name());
     LibrarySign second("elvane", steady.SlavePath());
     ASSERT_EQ(first.result, 1);

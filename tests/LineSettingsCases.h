@@ -1,5 +1,6 @@
-// One table of line settings and the framing each must give, checked against the termios the
-// POSIX backend builds and the device control block the Win32 backend builds.
+// The serial module's case tables, each run against both backends: line settings and the framing
+// each must give (checked against the termios the POSIX backend builds and the device control block
+// the Win32 backend builds), and Read's length rule.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,26 @@ inline constexpr LineSettingsCase kLineSettingsCases[] = {
     {{9600, 9, 1, kParityNone}, 9, false, true},
     {{9600, 4, 1, kParityNone}, 4, false, true},
     {{12345, 8, 1, kParityNone}, 8, false, true},  // a speed termios has no constant for
+};
+
+// How Read answers: the read length set, the bytes waiting on the line, the length Read asks for
+// and whether the read completes.
+struct ReadRuleCase {
+    const char* name;
+    int32_t readLength;
+    int waiting;
+    int32_t asked;
+    bool complete;
+};
+
+inline constexpr ReadRuleCase kReadRuleCases[] = {
+    {"automatic with 7 waiting", 0, 7, 7, true},
+    {"automatic with nothing waiting", 0, 0, 50, false},
+    {"fixed 12 with 20 waiting", 12, 20, 12, true},
+    {"fixed 12 with 7 waiting cannot complete", 12, 7, 12, false},
+    {"-5 is automatic", -5, 7, 7, true},
+    {"fixed 150 is bounded to the buffer", 150, 120, 100, true},
+    {"more than the buffer waiting is bounded", 0, 130, 100, true},
 };
 
 }  // namespace ledsign::test

@@ -16,6 +16,7 @@
 #include "Pty.h"
 #include "RecordingLine.h"
 #include "SignCases.h"
+#include "TraceLines.h"
 
 namespace ledsign::test {
 namespace {
@@ -47,8 +48,7 @@ TEST_P(ModuleLifetime, LoadAndUnloadLeaveTwoTraceLinesAndOpenNothing) {
 // between the load and unload lines, each line naming the module and a time since load.
 TEST_P(ModuleLifetime, TheFrameTraceShowsEveryWriteAndPauseWhenAskedFor) {
     const SignCase& c = GetParam();
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     const ChildRun run = RunInChild([&] {
         setenv("LEDSIGN_TRACE", "1", 1);
         Plugin plugin(c.sign);
@@ -57,30 +57,17 @@ TEST_P(ModuleLifetime, TheFrameTraceShowsEveryWriteAndPauseWhenAskedFor) {
     });
     EXPECT_EQ(run.status, 0);
     const std::string module = c.dll;
-    std::vector<std::string> lines;
-    for (size_t start = 0, end; (end = run.errors.find('\n', start)) != std::string::npos; start = end + 1) {
-        lines.push_back(run.errors.substr(start, end - start));
-    }
+    const std::vector<std::string> lines = SplitLines(run.errors);
     ASSERT_GE(lines.size(), 2u) << run.errors;
     EXPECT_EQ(lines.front(), module + " Initializing!");
     EXPECT_EQ(lines.back(), module + " Terminating!");
-    std::string written, paused;
-    for (size_t index = 1; index + 1 < lines.size(); ++index) {
-        const std::string& line = lines[index];
-        const size_t ms = line.find(" ms ");
-        ASSERT_EQ(line.rfind(module + " +", 0), 0u) << line;
-        ASSERT_NE(ms, std::string::npos) << line;
-        const std::string event = line.substr(ms + 4);
-        if (event.rfind("write ", 0) == 0) {
-            ASSERT_EQ(event.substr(event.size() - 4), " = 1") << line;
-            written += (written.empty() ? "" : " ") + event.substr(6, event.size() - 10);
-        } else {
-            ASSERT_EQ(event.rfind("pause ", 0), 0u) << line;
-            paused += (paused.empty() ? "" : " ") + event.substr(6);
-        }
-    }
-    EXPECT_EQ(written, c.twoRowBytes);
-    EXPECT_EQ(paused, c.twoRowPauses);
+    // Every line between those two is a trace line of the module.
+    const FrameTrace trace = ReadFrameTrace(lines, module);
+    EXPECT_EQ(trace.others, (std::vector<std::string>{lines.front(), lines.back()})) << run.errors;
+    EXPECT_TRUE(trace.events.empty()) << run.errors;
+    EXPECT_EQ(trace.written, c.twoRowBytes);
+    EXPECT_EQ(trace.failedWrites, 0);
+    EXPECT_EQ(trace.paused, c.twoRowPauses);
     EXPECT_EQ(Hex(pty.WaitForBytes(Bytes(c.twoRowBytes).size())), c.twoRowBytes);
 }
 
@@ -133,8 +120,7 @@ TEST_P(ModuleLifetime, AHostileStandardErrorNeitherReachesTheSignNorKillsTheHost
     enum class StandardError { kClosed, kBrokenPipe };
     for (const StandardError setup : {StandardError::kClosed, StandardError::kBrokenPipe}) {
         SCOPED_TRACE(setup == StandardError::kClosed ? "closed" : "broken pipe");
-        Pty pty;
-        pty.HoldSlave();
+        HeldPty pty;
         const pid_t child = fork();
         if (child == 0) {
             signal(SIGPIPE, SIG_DFL);

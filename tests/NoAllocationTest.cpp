@@ -12,8 +12,7 @@ namespace {
 class NoAllocation : public ::testing::TestWithParam<SignCase> {};
 
 TEST_P(NoAllocation, ExportCallsNeverTouchTheHeap) {
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     Plugin plugin(GetParam().sign);
     const PortSettings settings = MakePortSettings(pty.PortName());
     LEDAtt attributes{};

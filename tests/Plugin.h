@@ -4,22 +4,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "SettingsRecord.h"
 #include "include/ledsign.h"
 #include "tools/common/PluginLibrary.h"
 
 namespace ledsign::test {
-
-// A settings record as a host fills it.
-inline PortSettings MakePortSettings(const std::string& portName, int32_t baud = 2400, int32_t dataBits = 8,
-                                     int32_t stopBits = 1, const char* parity = "NONE") {
-    PortSettings settings{};
-    portName.copy(settings.portName, sizeof settings.portName - 1);
-    settings.baudRate = baud;
-    settings.dataBits = dataBits;
-    settings.stopBits = stopBits;
-    std::string(parity).copy(settings.parityWord, sizeof settings.parityWord - 1);
-    return settings;
-}
 
 // The native library of a sign, from the build tree.
 inline std::string PluginPath(const std::string& sign) { return std::string(LEDSIGN_PLUGIN_DIR) + "/lib" + sign + ".so"; }

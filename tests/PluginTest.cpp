@@ -16,8 +16,10 @@
 #include "ProcessProbe.h"
 #include "Pty.h"
 #include "DrainStandIn.h"
+#include "LineScenarios.h"
 #include "RecordingLine.h"
 #include "SignCases.h"
+#include "TraceLines.h"
 #include "signs/AllModels.h"
 
 namespace ledsign::test {
@@ -38,8 +40,7 @@ TEST(SignCaseTable, CoversEveryBuiltModel) {
 
 TEST_P(EverySign, SendsTextAndClearOverAPty) {
     const SignCase& c = GetParam();
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     Plugin plugin(c.sign);
     ASSERT_EQ(plugin.OpenOn(pty.PortName(), 4800, 8, 2, "NONE"), 1);
     EXPECT_EQ(plugin.IsLedOpened(), 1);
@@ -53,8 +54,7 @@ TEST_P(EverySign, SendsTextAndClearOverAPty) {
 
 TEST_P(EverySign, AppliesTheRecordSettingsToTheLine) {
     const SignCase& c = GetParam();
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     Plugin plugin(c.sign);
     ASSERT_EQ(plugin.OpenOn(pty.PortName(), 9600, 7, 2, "EVEN"), 1);
     const termios applied = pty.SlaveSettings();
@@ -144,50 +144,30 @@ TEST_P(EverySign, AStalledLineGivesMinusOneInBoundedTimeAndRecovers) {
         EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
         const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
         RecordProperty(drainHeldByDriver ? "held_drain_call_ms" : "stalled_call_ms", static_cast<int>(took.count()));
-        EXPECT_GE(took, milliseconds(1900));
-        EXPECT_LE(took, milliseconds(c.stalledCallMaxMs));
+        ExpectStalledCallTime(took.count(), c);
         EXPECT_EQ(plugin.IsLedOpened(), 1);
         drainHeldByDriver ? void(heldDrain = kNoDrainHeld) : pty.Resume();
         EXPECT_EQ(plugin.Write2Led("AB#D"), 1);
         adapters = false;
-        const std::string expected = Bytes(c.twoRowBytes);
-        const std::string received = pty.Settle(200);
-        ASSERT_GE(received.size(), expected.size());
-        EXPECT_EQ(Hex(received.substr(received.size() - expected.size())), Hex(expected));
+        ExpectEndsWithTwoRowFrames(pty.Settle(200), c);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Plugins, EverySign, ::testing::ValuesIn(kSignCases), SignCaseName<::testing::TestParamInfo<SignCase>>);
 
-// Gaps between frames as they arrive on the line.
-milliseconds Gap(const std::vector<Chunk>& chunks, size_t firstByteOfSecondFrame) {
-    size_t seen = 0;
-    Clock::time_point before{};
-    for (const Chunk& chunk : chunks) {
-        if (seen + chunk.bytes.size() > firstByteOfSecondFrame) {
-            return std::chrono::duration_cast<milliseconds>(chunk.at - before);
-        }
-        seen += chunk.bytes.size();
-        before = chunk.at;
-    }
-    return milliseconds(-1);
-}
-
 TEST(PluginTiming, BravaPausesBetweenRowsAndAfterRow2) {
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     Plugin plugin("brava");
     ASSERT_EQ(plugin.OpenOn(pty.PortName()), 1);
     const auto start = Clock::now();
     EXPECT_EQ(plugin.Write2Led("AB#D"), 1);
     EXPECT_GE(Clock::now() - start, milliseconds(200));
     pty.WaitForBytes(19);
-    EXPECT_GE(Gap(pty.Chunks(), 10), milliseconds(95));
+    EXPECT_GE(GapBefore(pty.Chunks(), 10), milliseconds(95));
 }
 
 TEST(PluginTiming, DorunPausesAfterItsFrameAndClearDoesNot) {
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     Plugin plugin("dorun");
     ASSERT_EQ(plugin.OpenOn(pty.PortName()), 1);
     auto start = Clock::now();
@@ -209,8 +189,7 @@ TEST_P(EverySign, ClosedPortWriteFailsAfterItsPauseOnly) {
 }
 
 TEST(PluginText, ChineseTextArrivesAsItsGbkBytes) {
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     Plugin plugin("brava");
     ASSERT_EQ(plugin.OpenOn(pty.PortName()), 1);
     EXPECT_EQ(plugin.Write2Led("\xD6\xD0\xCE\xC4#OK"), 1);
@@ -251,8 +230,7 @@ TEST_P(EverySign, SignSideVanishingMidCallGivesMinusOneAndRecovers) {
     plugin.CloseLed();
     EXPECT_EQ(plugin.IsLedOpened(), 0);
 
-    Pty fresh;
-    fresh.HoldSlave();
+    HeldPty fresh;
     ASSERT_EQ(plugin.OpenOn(fresh.PortName()), 1);
     EXPECT_EQ(plugin.ClearLed(), 1);
     EXPECT_EQ(Hex(fresh.WaitForBytes(Bytes(c.clearBytes).size())), c.clearBytes);
@@ -310,8 +288,7 @@ TEST_P(EverySign, ALostLineIsReleasedAndComesBackByItself) {
         EXPECT_EQ(plugin.Write2Led("AB#D"), 1);
         EXPECT_EQ(plugin.IsLedOpened(), 1);
         const std::string expected = Bytes(c.twoRowBytes);
-        second.WaitForBytes(expected.size());
-        EXPECT_EQ(Hex(second.Settle(50)), Hex(expected));
+        EXPECT_EQ(Hex(second.SettleAfter(expected.size())), Hex(expected));
         plugin.CloseLed();
         EXPECT_TRUE(second.WaitForHangup());
     }
@@ -343,20 +320,13 @@ TEST(PluginRecovery, ALostLineComesBackWithTheSettingsGivenMeanwhileAndTheTraceS
     plugin.CloseLed();
     EXPECT_EQ(plugin.OpenOn("nosuchtty"), -1);
 
-    std::vector<std::string> events;
-    for (const std::string& line : errors.Lines()) {
-        const size_t ms = line.find(" ms ");
-        if (ms == std::string::npos || line.find(" ms write ") == ms || line.find(" ms pause ") == ms) continue;
-        EXPECT_EQ(line.rfind("CRESTO.DLL +", 0), 0u) << line;
-        events.push_back(line.substr(ms + 4));
-    }
     const std::vector<std::string> expected = {
         link.Name() + " lost: write: Input/output error (5)",
         link.Name() + " reopen failed: open: No such file or directory (2)",
         link.Name() + " back: reopened at 4800,8,EVEN,2",
         "nosuchtty open failed: open: No such file or directory (2)",
     };
-    EXPECT_EQ(events, expected);
+    EXPECT_EQ(ReadFrameTrace(errors.Lines(), "CRESTO.DLL").events, expected);
 }
 
 // A line whose far side stopped reading (a pty that the test keeps full: a deadline's flush of the
@@ -376,23 +346,12 @@ TEST(PluginRecovery, ThreeDeadlinesInARowReopenTheLine) {
     EXPECT_EQ(plugin.IsLedOpened(), 1);
     pty.Resume();
     EXPECT_EQ(plugin.Write2Led("AB#D"), 1);
-    const std::string expected = Bytes("1B 01 01 41 42 0D 1B 01 01 44 0D");
-    const std::string received = pty.Settle(200);
-    ASSERT_GE(received.size(), expected.size());
-    EXPECT_EQ(Hex(received.substr(received.size() - expected.size())), Hex(expected));
-
-    std::vector<std::string> events;
-    for (const std::string& line : errors.Lines()) {
-        const size_t ms = line.find(" ms ");
-        if (ms != std::string::npos && line.find(" ms write ") != ms && line.find(" ms pause ") != ms) {
-            events.push_back(line.substr(ms + 4));
-        }
-    }
+    ExpectEndsWithTwoRowFrames(pty.Settle(200), *FindSignCase("cresto"));
     const std::vector<std::string> reopened = {
         pty.PortName() + " stalled: 3 writes in a row past their deadline, reopening",
         pty.PortName() + " back: reopened at 9600,8,NONE,1",
     };
-    EXPECT_EQ(events, reopened);
+    EXPECT_EQ(ReadFrameTrace(errors.Lines(), "CRESTO.DLL").events, reopened);
 }
 
 }  // namespace

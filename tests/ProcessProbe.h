@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "TraceLines.h"
+
 namespace ledsign::test {
 
 // Entries of /proc/self/fd (the directory's own descriptor included, so compare counts).
@@ -67,11 +69,7 @@ public:
     // Gives standard error back; the lines written until then.
     std::vector<std::string> Lines() {
         Stop();
-        std::vector<std::string> lines;
-        for (size_t start = 0, end; (end = text_.find('\n', start)) != std::string::npos; start = end + 1) {
-            lines.push_back(text_.substr(start, end - start));
-        }
-        return lines;
+        return SplitLines(text_);
     }
 
 private:

@@ -37,6 +37,19 @@ struct Chunk {
     std::string bytes;
 };
 
+// The pause the line showed before byte `offset` of everything received: the time between the read
+// that began with it and the read before. Zero when that byte came in one read with the byte before
+// it (no pause was seen), -1 when it has not come.
+inline std::chrono::microseconds GapBefore(const std::vector<Chunk>& chunks, size_t offset) {
+    size_t seen = 0;
+    for (size_t index = 0; index < chunks.size(); seen += chunks[index++].bytes.size()) {
+        if (seen + chunks[index].bytes.size() <= offset) continue;
+        if (seen != offset || index == 0) return std::chrono::microseconds(0);
+        return std::chrono::duration_cast<std::chrono::microseconds>(chunks[index].at - chunks[index - 1].at);
+    }
+    return std::chrono::microseconds(-1);
+}
+
 class Pty {
 public:
     Pty();
@@ -57,6 +70,8 @@ public:
     std::string WaitForBytes(size_t count, int timeoutMs = 3000);
     // Returns everything that arrives within the quiet period after the last byte.
     std::string Settle(int quietMs = 150);
+    // Waits for `count` bytes, then returns everything that arrives until the line is quiet.
+    std::string SettleAfter(size_t count, int quietMs = 50) { WaitForBytes(count); return Settle(quietMs); }
     std::string Received() const;
     std::vector<Chunk> Chunks() const;
     // True while no slave side is open: before the first open, and after the last close.
@@ -84,6 +99,12 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<bool> paused_{false};
     std::thread reader_;
+};
+
+// A pty whose slave the test holds open from the start, so that its master never sees a hang-up.
+class HeldPty : public Pty {
+public:
+    HeldPty() { HoldSlave(); }
 };
 
 // A short name for a pty, as a udev rule gives a USB adapter one: a symlink "/tmp/XXXX" that can

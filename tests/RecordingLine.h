@@ -1,4 +1,4 @@
-// A line for encoder tests: records each write's bytes and each pause in order, and can
+// A line for encoder tests: records each write call (its bytes and result) and each pause in order, and can
 // fail chosen writes (a failed write puts nothing on the line and returns -1).
 #pragma once
 
@@ -12,7 +12,7 @@
 
 namespace ledsign::test {
 
-struct LineEvent {
+struct RecordedCall {
     enum Kind { kWrite, kPause } kind;
     std::string bytes;  // kWrite: the bytes handed to the write
     int32_t result;     // kWrite: what the write returned
@@ -29,18 +29,18 @@ public:
         ++writes_;
         const bool fail = failing_.count(writes_) != 0 || (failFrom_ != 0 && writes_ >= failFrom_);
         const int32_t result = fail ? -1 : 1;
-        events_.push_back({LineEvent::kWrite, std::string(reinterpret_cast<const char*>(bytes), count), result, 0});
+        calls_.push_back({RecordedCall::kWrite, std::string(reinterpret_cast<const char*>(bytes), count), result, 0});
         return result;
     }
-    void Pause(uint32_t milliseconds) { events_.push_back({LineEvent::kPause, {}, 0, milliseconds}); }
+    void Pause(uint32_t milliseconds) { calls_.push_back({RecordedCall::kPause, {}, 0, milliseconds}); }
 
-    const std::vector<LineEvent>& Events() const { return events_; }
+    const std::vector<RecordedCall>& Calls() const { return calls_; }
 
     // The bytes that reached the line, in order.
     std::string OnLine() const {
         std::string line;
-        for (const LineEvent& event : events_) {
-            if (event.kind == LineEvent::kWrite && event.result > 0) line += event.bytes;
+        for (const RecordedCall& event : calls_) {
+            if (event.kind == RecordedCall::kWrite && event.result > 0) line += event.bytes;
         }
         return line;
     }
@@ -49,7 +49,7 @@ public:
     std::vector<std::string> Trace() const;
 
 private:
-    std::vector<LineEvent> events_;
+    std::vector<RecordedCall> calls_;
     std::set<uint32_t> failing_;
     uint32_t failFrom_ = 0;
     uint32_t writes_ = 0;
@@ -61,8 +61,8 @@ std::string Bytes(const char* hex);
 
 inline std::vector<std::string> RecordingLine::Trace() const {
     std::vector<std::string> trace;
-    for (const LineEvent& event : events_) {
-        if (event.kind == LineEvent::kWrite) {
+    for (const RecordedCall& event : calls_) {
+        if (event.kind == RecordedCall::kWrite) {
             trace.push_back("w:" + Hex(event.bytes) + (event.result > 0 ? "" : "!"));
         } else {
             trace.push_back("p:" + std::to_string(event.milliseconds));

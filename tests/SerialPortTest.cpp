@@ -83,8 +83,7 @@ TEST(WriteDeadlineMs, IsTwiceTheLineTimeAtTwelveBitsAByteAndTwoSeconds) {
 }
 
 TEST(SerialPort, OpensAPtyWithTheConfiguredSettingsAndWritesToIt) {
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     SerialPort port;
     port.Configure(pty.PortName(), 9600, 8, 2, "NONE");
     ASSERT_EQ(port.Open(), 1);
@@ -136,8 +135,7 @@ TEST(SerialPort, OpenFailuresReportTheirResultAndLeaveThePortClosed) {
 // A pty keeps neither character size nor parity, and answers a repeated request for them
 // differently from the first: every open must give what the first gave.
 TEST(SerialPort, ReopeningAPtyGivesTheSameResultEveryTime) {
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     for (const int32_t dataBits : {5, 6, 7, 8}) {
         for (const char* parity : {"NONE", "ODD", "EVEN"}) {
             for (int cycle = 0; cycle < 4; ++cycle) {
@@ -157,8 +155,7 @@ TEST(SerialPort, ReopeningAPtyGivesTheSameResultEveryTime) {
 // An XOFF from the sign side, before the port was opened (it stopped the line for whoever held
 // it then) or while it is open, never stops the output.
 TEST(SerialPort, AnXoffFromTheSignSideDoesNotStopTheOutput) {
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     pty.Send("\x13");
     SerialPort port;
     port.Configure(pty.PortName(), 9600, 8, 1, "NONE");
@@ -207,8 +204,7 @@ TEST(SerialPort, HoldsTheDeviceExclusively) {
 }
 
 TEST(SerialPort, OpenWhileOpenKeepsThePortAndConfigureWaitsForTheNextOpen) {
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     SerialPort port;
     port.Configure(pty.PortName(), 9600, 8, 1, "NONE");
     ASSERT_EQ(port.Open(), 1);

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "LineSettingsCases.h"
 #include "ProcessProbe.h"
 #include "Pty.h"
 #include "serial/HostServices.h"
@@ -114,23 +115,7 @@ std::string Pattern(size_t count) {
 }
 
 TEST(SerialRead, FollowsTheLengthRuleAndPurgesBothQueues) {
-    struct Case {
-        const char* name;
-        int32_t readLength;
-        size_t waiting;
-        int32_t asked;
-        bool complete;
-    };
-    const Case cases[] = {
-        {"automatic with 7 waiting", 0, 7, 7, true},
-        {"automatic with nothing waiting", 0, 0, 50, false},
-        {"fixed 12 with 20 waiting", 12, 20, 12, true},
-        {"fixed 12 with 7 waiting cannot complete", 12, 7, 12, false},
-        {"-5 is automatic", -5, 7, 7, true},
-        {"fixed 150 is bounded to the buffer", 150, 120, 100, true},
-        {"more than the buffer waiting is bounded", 0, 130, 100, true},
-    };
-    for (const Case& c : cases) {
+    for (const ReadRuleCase& c : kReadRuleCases) {
         SCOPED_TRACE(c.name);
         Device device;
         SerialPort port;
@@ -138,7 +123,7 @@ TEST(SerialRead, FollowsTheLengthRuleAndPurgesBothQueues) {
         port.SetReadLength(c.readLength);
         const std::string sent = Pattern(c.waiting);
         device.Send(sent);
-        ASSERT_TRUE(WaitForWaiting(port, static_cast<int>(c.waiting)));
+        ASSERT_TRUE(WaitForWaiting(port, c.waiting));
 
         int32_t asked = -1;
         const uint8_t* got = port.Read(&asked);

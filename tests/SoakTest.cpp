@@ -59,8 +59,7 @@ int32_t SendSomething(Plugin& plugin, const SignCase& sign) {
 class Soak : public ::testing::TestWithParam<SignCase> {};
 
 TEST_P(Soak, LoadOpenWriteUnloadWithThePortOpen) {
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     const PortSettings settings = MakePortSettings(pty.PortName(), 9600);
     QuietStandardError quiet;
     int failures = 0;
@@ -83,8 +82,7 @@ TEST_P(Soak, LoadOpenWriteUnloadWithThePortOpen) {
 }
 
 TEST_P(Soak, OpenWriteCloseWithoutUnloading) {
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     const PortSettings settings = MakePortSettings(pty.PortName(), 9600);
     Plugin plugin(GetParam().sign);
     int failures = 0;

@@ -4,9 +4,9 @@
 // sees, stop reading, unplug the adapter), it asks with a "LEDSIGN ? WHAT" line and waits for the
 // host's "!" line on the console.
 //   guest_host lines:ttyUSB0 | lines:ttyS1 | faults | bench
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -22,7 +22,9 @@
 
 #include "GuestCases.h"
 #include "Plugin.h"
+#include "ProcessProbe.h"
 #include "SignCases.h"
+#include "serial/PosixTermios.h"
 #include "tools/common/TextFormat.h"
 
 namespace ledsign::test {
@@ -73,21 +75,6 @@ std::string UsbName() {
     return "";
 }
 
-int32_t BaudOf(speed_t speed) {
-    static const struct {
-        speed_t constant;
-        int32_t baud;
-    } kRates[] = {{B50, 50},         {B75, 75},         {B110, 110},         {B134, 134},     {B150, 150},
-                  {B200, 200},       {B300, 300},       {B600, 600},         {B1200, 1200},   {B1800, 1800},
-                  {B2400, 2400},     {B4800, 4800},     {B9600, 9600},       {B19200, 19200}, {B38400, 38400},
-                  {B57600, 57600},   {B115200, 115200}, {B230400, 230400},   {B460800, 460800},
-                  {B500000, 500000}, {B576000, 576000}, {B921600, 921600},   {B1000000, 1000000}};
-    for (const auto& rate : kRates) {
-        if (rate.constant == speed) return rate.baud;
-    }
-    return -1;
-}
-
 // What the driver holds now, read through a descriptor of our own: "9600,7E2,rtscts=0".
 std::string Held(const std::string& line) {
     const int fd = open(("/dev/" + line).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -102,7 +89,7 @@ std::string Held(const std::string& line) {
                                                               : (settings.c_cflag & CSIZE) == CS7 ? 2 : 3];
     const char parity = (settings.c_cflag & PARENB) == 0 ? 'N' : (settings.c_cflag & PARODD) != 0 ? 'O' : 'E';
     char text[64];
-    std::snprintf(text, sizeof text, "%d,%d%c%d,rtscts=%d", BaudOf(cfgetospeed(&settings)), size, parity,
+    std::snprintf(text, sizeof text, "%d,%d%c%d,rtscts=%d", BaudOfConstant(cfgetospeed(&settings)), size, parity,
                   (settings.c_cflag & CSTOPB) != 0 ? 2 : 1, (settings.c_cflag & CRTSCTS) != 0 ? 1 : 0);
     return text;
 }
@@ -117,20 +104,10 @@ int Queued(const std::string& line) {
     return queued;
 }
 
-// Whether this process still holds a descriptor of the device.
-bool HoldsDevice(const std::string& line) {
-    DIR* fds = opendir("/proc/self/fd");
-    bool held = false;
-    while (dirent* entry = fds != nullptr ? readdir(fds) : nullptr) {
-        char target[128] = {};
-        const std::string link = std::string("/proc/self/fd/") + entry->d_name;
-        // A removed device's descriptor reads "/dev/ttyUSB0 (deleted)".
-        if (readlink(link.c_str(), target, sizeof target - 1) > 0 && std::string(target).rfind("/dev/" + line, 0) == 0) {
-            held = true;
-        }
-    }
-    if (fds != nullptr) closedir(fds);
-    return held;
+// The device number of /dev/<line> while it is there, for HoldsDevice once it has gone; 0 when none.
+dev_t DeviceOf(const std::string& line) {
+    struct stat status {};
+    return stat(("/dev/" + line).c_str(), &status) == 0 ? status.st_rdev : 0;
 }
 
 void Lines(const std::string& line) {
@@ -195,6 +172,7 @@ void Stall(const std::string& line) {
     for (const SignCase& c : kSignCases) {
         Plugin plugin(c.sign);
         const int32_t opened = plugin.OpenOn(line, 9600);
+        const dev_t device = DeviceOf(line);
         const int32_t before = plugin.Write2Led("AB#D");
         Ask("stall");
         const int filled = FillUntilStuck(line);
@@ -242,13 +220,14 @@ void Unplug() {
         Plugin plugin(c.sign);
         unsetenv("LEDSIGN_TRACE");
         const int32_t opened = plugin.OpenOn(line, 9600);
+        const dev_t device = DeviceOf(line);
         const int32_t before = plugin.Write2Led("AB#D");
         Ask("unplug");
         const bool gone = WaitFor("/dev/" + line, false, 5000);
         auto start = Clock::now();
         const int32_t lost = plugin.Write2Led("AB#D");
         Say("unplug sign=%s line=%s open=%d before=%d gone=%d lost=%d ms=%.0f opened=%d holds=%d", c.sign, line.c_str(),
-            opened, before, gone, lost, MsSince(start), plugin.IsLedOpened(), HoldsDevice(line));
+            opened, before, gone, lost, MsSince(start), plugin.IsLedOpened(), HoldsDevice(device));
         Ask("replug");
         start = Clock::now();
         const std::string back = AdapterBack();
@@ -273,6 +252,7 @@ void UnplugInDrain() {
         const std::string line = UsbName();
         Plugin plugin(c.sign);
         plugin.OpenOn(line, 9600);
+        const dev_t device = DeviceOf(line);
         const auto ask = [&line] {
             const int fd = open(("/dev/" + line).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
             while (fd >= 0 && tcdrain(fd) == 0) {}
@@ -289,7 +269,7 @@ void UnplugInDrain() {
         WaitFor("/dev/" + line, false, 10000);
         for (std::thread& asker : askers) asker.join();
         const int32_t lost = plugin.Write2Led("AB#D");
-        const bool holds = HoldsDevice(line);
+        const bool holds = HoldsDevice(device);
         Ask("replug");
         const std::string back = AdapterBack();
         const std::string writes = WriteUntilItWorks(plugin);

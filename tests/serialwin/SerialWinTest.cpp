@@ -51,31 +51,17 @@ bool RequestBytes(SerialPort& port, int count) {
 }
 
 void CheckRead() {
-    struct Case {
-        const char* name;
-        int32_t readLength;
-        int waiting;
-        int32_t asked;
-        bool complete;
-    };
-    const Case cases[] = {
-        {"read: automatic with 7 waiting", 0, 7, 7, true},
-        {"read: automatic with nothing waiting", 0, 0, 50, false},
-        {"read: fixed 12 with 20 waiting", 12, 20, 12, true},
-        {"read: fixed 12 with 7 waiting cannot complete", 12, 7, 12, false},
-        {"read: -5 is automatic", -5, 7, 7, true},
-        {"read: fixed 150 is bounded to the buffer", 150, 120, 100, true},
-    };
-    for (const Case& c : cases) {
+    for (const ledsign::test::ReadRuleCase& c : ledsign::test::kReadRuleCases) {
+        const std::string name = std::string("read: ") + c.name;
         SerialPort port;
         port.Configure("COM7", 9600, 8, 1, "NONE");
         if (port.Open() != 1) {
-            Check(false, c.name, "open failed");
+            Check(false, name.c_str(), "open failed");
             continue;
         }
         port.SetReadLength(c.readLength);
         if (c.waiting > 0 && !RequestBytes(port, c.waiting)) {
-            Check(false, c.name, "the device's bytes did not arrive");
+            Check(false, name.c_str(), "the device's bytes did not arrive");
             continue;
         }
         int32_t asked = -1;
@@ -89,7 +75,7 @@ void CheckRead() {
         }
         DWORD outQueue = 1;
         ok = ok && Waiting(port, &outQueue) == 0 && outQueue == 0;
-        Check(ok, c.name, "asked " + std::to_string(asked) + (got ? ", read" : ", null"));
+        Check(ok, name.c_str(), "asked " + std::to_string(asked) + (got ? ", read" : ", null"));
     }
 }
 
@@ -128,17 +114,8 @@ DWORD Timed(void (*action)(SerialPort&), SerialPort& port) {
     return GetTickCount() - start;
 }
 
-void CheckMonitor() {
-    const bool haveWindow = MakeHostWindow() != nullptr;
-    Check(haveWindow, "monitor: the host window exists");
-
-    SerialPort port;
-    port.Configure("COM7", 9600, 8, 1, "NONE");
-    if (port.Open() != 1) {
-        Check(false, "monitor: open");
-        return;
-    }
-    // Traffic brings a notification about notifyDelay later.
+// Traffic brings the host window a notification about notifyDelay later; a quiet line none.
+void CheckMonitorNotifies(SerialPort& port) {
     port.StartMonitor(150, 10);
     Pump(100);
     Check(notifications == 0, "monitor: a quiet line brings no notification");
@@ -149,7 +126,10 @@ void CheckMonitor() {
     Check(notifications >= 1 && after >= 140 && after < 1500,
           "monitor: notified about notifyDelay after traffic",
           std::to_string(notifications) + " after " + std::to_string(after) + " ms");
+}
 
+// Stop is prompt whatever the thread waits for, and nothing is notified after it.
+void CheckMonitorStops(SerialPort& port) {
     // With unread bytes and no new traffic the thread sits in WaitCommEvent; stop releases it.
     port.SetNotifyDelay(1);
     port.SetPollInterval(1);
@@ -176,7 +156,11 @@ void CheckMonitor() {
     Sleep(50);
     took = Timed([](SerialPort& p) { p.StopMonitor(); }, port);
     Check(took < 500, "monitor: stop during the notify delay is prompt", std::to_string(took) + " ms");
+}
 
+// A monitor started again still hears traffic; Close, destruction, or a port that never opened
+// end the thread.
+void CheckMonitorRestartsAndEnds(SerialPort& port) {
     // The comm-event mask is back after a stop: a new monitor still hears traffic.
     port.Purge();
     notifications = 0;
@@ -186,7 +170,7 @@ void CheckMonitor() {
     Pump(3000, 1);
     Check(notifications >= 1, "monitor: a restarted monitor notifies again");
 
-    took = Timed([](SerialPort& p) { p.Close(); }, port);
+    DWORD took = Timed([](SerialPort& p) { p.Close(); }, port);
     Check(!port.MonitorHeld() && port.IsOpen() == 0 && took < 500, "monitor: close ends a running monitor",
           std::to_string(took) + " ms");
 
@@ -211,6 +195,16 @@ void CheckMonitor() {
     while (!idle.MonitorEnded(&exitCode) && GetTickCount() - waitStart < 2000) Sleep(1);
     Check(idle.MonitorEnded(&exitCode) && exitCode == 0,
           "monitor: with the open failed the thread ends at once");
+}
+
+void CheckMonitor() {
+    Check(MakeHostWindow() != nullptr, "monitor: the host window exists");
+    SerialPort port;
+    port.Configure("COM7", 9600, 8, 1, "NONE");
+    if (port.Open() != 1) return Check(false, "monitor: open");
+    CheckMonitorNotifies(port);
+    CheckMonitorStops(port);
+    CheckMonitorRestartsAndEnds(port);
 }
 
 // The device control block for each row of the shared settings table: the four framing members

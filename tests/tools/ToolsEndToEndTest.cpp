@@ -399,8 +399,7 @@ TEST(ToolsEndToEnd, LedctlReportsWhatWentWrong) {
 // input, and settings the plug-ins read otherwise are warned about.
 TEST(ToolsEndToEnd, LedctlPassesWhatItIsGivenAndWarnsWhatTheSignWillNotShow) {
     const std::string plugin = PluginPath(kSignCases[0].sign);
-    Pty pty;
-    pty.HoldSlave();
+    HeldPty pty;
     Result result = RunLedctl({plugin, "write", "--port", pty.PortName(), "--baud", "2400", "--", "-5"});
     EXPECT_EQ(result.status, 0) << result.output;
     EXPECT_NE(result.output.find("Write2Led: 1 (2 bytes)"), std::string::npos) << result.output;

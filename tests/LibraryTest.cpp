@@ -9,6 +9,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -290,17 +291,26 @@ TEST(Library, OneSignsHeldDrainHoldsNoOtherSign) {
     HeldPty held;
     HeldPty free;
     adapters = true;
+    // The descriptor the library opens for the held sign: the one on that pty that was not there
+    // before (ptys look like adapters now, major 188).
+    struct stat device {};
+    ASSERT_EQ(stat(held.SlavePath().c_str(), &device), 0);
+    const auto onHeldPty = [&device] {
+        std::vector<int> found;
+        for (int fd = 3; fd < 1024; ++fd) {
+            struct stat status {};
+            if (fstat(fd, &status) == 0 && status.st_rdev == makedev(188, minor(device.st_rdev))) found.push_back(fd);
+        }
+        return found;
+    };
+    const std::vector<int> before = onHeldPty();
     LibrarySign stuck("elvane", held.SlavePath(), "9600,8,NONE,1");
     LibrarySign going("elvane", free.SlavePath(), "9600,8,NONE,1");
     ASSERT_EQ(stuck.result, 1);
     ASSERT_EQ(going.result, 1);
-    // The descriptor the library opened for the held sign: the newest one on that pty.
-    struct stat device {};
-    ASSERT_EQ(stat(held.SlavePath().c_str(), &device), 0);
     int descriptor = -1;
-    for (int fd = 3; fd < 1024; ++fd) {
-        struct stat status {};
-        if (fstat(fd, &status) == 0 && S_ISCHR(status.st_mode) && minor(status.st_rdev) == minor(device.st_rdev)) descriptor = fd;
+    for (const int fd : onHeldPty()) {
+        if (std::find(before.begin(), before.end(), fd) == before.end()) descriptor = fd;
     }
     ASSERT_GE(descriptor, 0);
     heldDrain = descriptor;

@@ -13,10 +13,7 @@ namespace {
 thread_local char openError[ledsign_sign::kReasonSize];
 
 int OpenFailed(int result, const char* reason) {
-    const size_t length = std::strlen(reason);
-    const size_t kept = length < sizeof openError ? length : sizeof openError - 1;
-    std::memcpy(openError, reason, kept);
-    openError[kept] = '\0';
+    ledsign::KeepReason(openError, reason);
     return result;
 }
 

@@ -104,12 +104,7 @@ void ledsign_sign::SetTrace(ledsign_trace_callback callback, void* context) {
     traceContext_ = context;
 }
 
-void ledsign_sign::SetReason(const char* reason) {
-    const size_t length = std::strlen(reason);
-    const size_t kept = length < sizeof lastError_ ? length : sizeof lastError_ - 1;
-    std::memcpy(lastError_, reason, kept);
-    lastError_[kept] = '\0';
-}
+void ledsign_sign::SetReason(const char* reason) { ledsign::KeepReason(lastError_, reason); }
 
 void ledsign_sign::OnLineEvent(void* sign, const ledsign::LineEvent& event) {
     ledsign_sign& self = *static_cast<ledsign_sign*>(sign);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "driver/FrameTrace.h"
 #include "include/ledsign_lib.h"
@@ -13,6 +14,19 @@
 #include "library/SettingsText.h"
 #include "library/Utf8Text.h"
 #include "serial/SerialPort.h"
+
+namespace ledsign {
+
+// Copies a reason into a fixed buffer, cut to fit and always terminated.
+template <size_t Size>
+void KeepReason(char (&destination)[Size], const char* reason) {
+    const size_t length = std::strlen(reason);
+    const size_t kept = length < Size ? length : Size - 1;
+    std::memcpy(destination, reason, kept);
+    destination[kept] = '\0';
+}
+
+}  // namespace ledsign
 
 struct ledsign_sign {
     ledsign_sign(const ledsign::LibraryModel& model, char* nameStorage, uint32_t nameCapacity);

@@ -9,15 +9,10 @@ cmake --build --preset linux >/dev/null
 bin=build/linux
 tests/guest/guest-image.sh $bin/tests/guest/image $bin/tests/guest/guest_host $bin/lib*.so
 table=$(mktemp)
-trap 'rm -f "$table" "$table.md"' EXIT
+trap 'rm -f "$table"' EXIT
 LEDSIGN_GUEST_BENCH_OUT=$table $bin/tests/guest/guest_tests --gtest_filter='*Benchmark*' >/dev/null
-out=bench/RESULTS.md
 heading="## Write2Led on real serial drivers (QEMU guest)"
 {
-  # Everything before the section, and after it (up to the next section).
-  awk -v h="$heading" '$0 == h { skip = 1; next } skip && /^## / { skip = 0 } !skip' "$out"
-  echo "$heading"
-  echo
   echo "Made by \`scripts/bench-guest.sh\` on $(date -u +%Y-%m-%d): the plug-ins in a QEMU $(qemu-system-x86_64 --version |
     head -1 | awk '{print $4}') guest (Debian kernel $(sed 's/_.*//; s/linux-image-//' $bin/tests/guest/image/kernel/package)), on"
   echo "ttyUSB0 (QEMU's FT232 under ftdi_sio, on an emulated xHCI controller) and ttyS1 (a 16550 under 8250),"
@@ -37,6 +32,5 @@ heading="## Write2Led on real serial drivers (QEMU guest)"
   echo "\"per write\" column (a write, and tcdrain on the drain thread, handed over and waited for with a"
   echo "futex call on each side, which keeps the call to its deadline when the driver holds the drain); on"
   echo "the UART a write, TIOCOUTQ and tcdrain on the caller's thread. A bare tcdrain is the last column."
-} >"$table.md"
-mv "$table.md" "$out"
-echo "wrote the guest section of $out"
+} | scripts/results-section.sh "$heading"
+echo "wrote the guest section of bench/RESULTS.md"

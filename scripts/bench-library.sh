@@ -7,14 +7,10 @@ scripts/install-deps.sh
 cmake --preset linux >/dev/null
 cmake --build --preset linux >/dev/null
 table=$(mktemp)
-trap 'rm -f "$table" "$table.md"' EXIT
+trap 'rm -f "$table"' EXIT
 build/linux/bench/library_bench >"$table"
-out=bench/RESULTS.md
 heading="## The library: many signs at once"
 {
-  awk -v h="$heading" '$0 == h { skip = 1; next } skip && /^## / { skip = 0 } !skip' "$out"
-  echo "$heading"
-  echo
   echo "Made by \`scripts/bench-library.sh\` on $(date -u +%Y-%m-%d): $(nproc) cores. 1, 8 and 32 elvane signs on"
   echo "ptys, each written \"A#B\" (two frames, 1 ms after each) from a thread of its own, all at the same time."
   echo "\"above pauses\" is each call's time beyond its 2 ms of pauses; the goal is within 1.2x of one sign alone"
@@ -24,7 +20,5 @@ heading="## The library: many signs at once"
   echo "between signs would show in both."
   echo
   cat "$table"
-  echo
-} >"$table.md"
-mv "$table.md" "$out"
-echo "wrote the library section of $out"
+} | scripts/results-section.sh "$heading"
+echo "wrote the library section of bench/RESULTS.md"

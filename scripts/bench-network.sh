@@ -7,14 +7,10 @@ scripts/install-deps.sh
 cmake --preset linux >/dev/null
 cmake --build --preset linux >/dev/null
 table=$(mktemp)
-trap 'rm -f "$table" "$table.md"' EXIT
+trap 'rm -f "$table"' EXIT
 LEDSIGN_LIBRARY=build/linux/libledsign.so.1 PYTHONPATH=python /usr/bin/python3 bench/network_bench.py >"$table"
-out=bench/RESULTS.md
 heading="## Signs behind a network serial server"
 {
-  awk -v h="$heading" '$0 == h { skip = 1; next } skip && /^## / { skip = 0 } !skip' "$out"
-  echo "$heading"
-  echo
   echo "Made by \`scripts/bench-network.sh\` on $(date -u +%Y-%m-%d): elvane's \"AB#D\" (eleven bytes in ten writes,"
   echo "1 ms after each of its two frames) at 9600 baud, $(sed -n 's/.*CALLS = \([0-9]*\).*/\1/p' bench/network_bench.py) calls"
   echo "each, through Debian's ser2net $(ser2net -v 2>&1 | awk '{print $NF}') on loopback serving a pty. The library's network"
@@ -24,7 +20,5 @@ heading="## Signs behind a network serial server"
   echo "trips: about 0.1 ms on loopback), which the pacing hides here; on a network each costs its round trip."
   echo
   cat "$table"
-  echo
-} >"$table.md"
-mv "$table.md" "$out"
-echo "wrote the network section of $out"
+} | scripts/results-section.sh "$heading"
+echo "wrote the network section of bench/RESULTS.md"

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -16,7 +17,7 @@
 #include "ProcessProbe.h"
 #include "Pty.h"
 #include "DrainStandIn.h"
-#include "LineScenarios.h"
+#include "ScenarioChecks.h"
 #include "RecordingLine.h"
 #include "SignCases.h"
 #include "TraceLines.h"
@@ -128,31 +129,6 @@ TEST_P(EverySign, OpenResults) {
     EXPECT_TRUE(pty.WaitForHangup());
 }
 
-// A line that stops taking bytes (the sign side stops reading; the driver holds the drain, as ftdi_sio
-// does for an adapter pulled during it): the call gives -1 once its writes have waited out their
-// deadlines, the port stays open, and once the line moves again the next call puts the whole text on it.
-TEST_P(EverySign, AStalledLineGivesMinusOneInBoundedTimeAndRecovers) {
-    const SignCase& c = GetParam();
-    for (const bool drainHeldByDriver : {false, true}) {
-        SCOPED_TRACE(drainHeldByDriver ? "drain held by the driver" : "sign side not reading");
-        Pty pty;
-        adapters = drainHeldByDriver;
-        Plugin plugin(c.sign);
-        ASSERT_EQ(plugin.OpenOn(pty.PortName(), 9600), 1);
-        drainHeldByDriver ? void(heldDrain = kEveryDrainHeld) : pty.Stall();
-        const auto start = Clock::now();
-        EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
-        const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
-        RecordProperty(drainHeldByDriver ? "held_drain_call_ms" : "stalled_call_ms", static_cast<int>(took.count()));
-        ExpectStalledCallTime(took.count(), c);
-        EXPECT_EQ(plugin.IsLedOpened(), 1);
-        drainHeldByDriver ? void(heldDrain = kNoDrainHeld) : pty.Resume();
-        EXPECT_EQ(plugin.Write2Led("AB#D"), 1);
-        adapters = false;
-        ExpectEndsWithTwoRowFrames(pty.Settle(200), c);
-    }
-}
-
 INSTANTIATE_TEST_SUITE_P(Plugins, EverySign, ::testing::ValuesIn(kSignCases), SignCaseName<::testing::TestParamInfo<SignCase>>);
 
 TEST(PluginTiming, BravaPausesBetweenRowsAndAfterRow2) {
@@ -236,62 +212,86 @@ TEST_P(EverySign, SignSideVanishingMidCallGivesMinusOneAndRecovers) {
     EXPECT_EQ(Hex(fresh.WaitForBytes(Bytes(c.clearBytes).size())), c.clearBytes);
 }
 
-// The sign's device goes away under an open plug-in (a USB adapter pulled: its tty hangs up) and
-// comes back behind the same short name. The loss releases the device at once; the plug-in opens
-// the name again by itself, at most once a second, and the new line gets the complete frames.
-// A host that closes the plug-in in between ends all of it.
-TEST_P(EverySign, ALostLineIsReleasedAndComesBackByItself) {
-    const SignCase& c = GetParam();
-    for (const bool hostClosesInBetween : {false, true}) {
-        SCOPED_TRACE(hostClosesInBetween ? "CloseLed in between" : "left open");
-        Pty first;
-        PortLink link(first);
-        Plugin plugin(c.sign);
-        ASSERT_EQ(plugin.OpenOn(link.Name()), 1);
-        ASSERT_EQ(plugin.Write2Led("AB#D"), 1);
-        struct stat firstDevice {};
-        ASSERT_EQ(stat(first.SlavePath().c_str(), &firstDevice), 0);
-        first.CloseMaster();
-        link.Remove();
-
-        EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
-        EXPECT_FALSE(HoldsDevice(firstDevice.st_rdev)) << "the dead device is still held";
-        EXPECT_EQ(plugin.IsLedOpened(), 1);
-        Pty second;
-        struct stat secondDevice {};
-        ASSERT_EQ(stat(second.SlavePath().c_str(), &secondDevice), 0);
-        if (hostClosesInBetween) {
-            plugin.CloseLed();
-            link.PointAt(second);
-            EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
-            EXPECT_FALSE(HoldsDevice(secondDevice.st_rdev)) << "reopened after CloseLed";
-            EXPECT_EQ(plugin.IsLedOpened(), 0);
-            EXPECT_EQ(plugin.OpenLed(), 1);  // a host's own open works as ever
-            plugin.CloseLed();
-            EXPECT_EQ(second.Settle(50), "");
-            continue;
-        }
-        // No device behind the name: the attempt fails at once, nothing sent; the next call
-        // within the second makes no attempt at all.
-        auto start = Clock::now();
-        EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
-        const auto attempted = Clock::now();  // the attempt was made no later than this
-        EXPECT_EQ(plugin.ClearLed(), -1);
-        EXPECT_LT(Clock::now() - start, milliseconds(90));
-        link.PointAt(second);
-        EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
-        EXPECT_FALSE(HoldsDevice(secondDevice.st_rdev)) << "reopened within the second";
-        EXPECT_EQ(plugin.OpenLed(), 1);  // open already: changes nothing
-        EXPECT_FALSE(HoldsDevice(secondDevice.st_rdev)) << "OpenLed reopened the lost line";
-        EXPECT_EQ(plugin.IsLedOpened(), 1);
-        std::this_thread::sleep_until(attempted + milliseconds(1000));
-        EXPECT_EQ(plugin.Write2Led("AB#D"), 1);
-        EXPECT_EQ(plugin.IsLedOpened(), 1);
-        const std::string expected = Bytes(c.twoRowBytes);
-        EXPECT_EQ(Hex(second.SettleAfter(expected.size())), Hex(expected));
-        plugin.CloseLed();
-        EXPECT_TRUE(second.WaitForHangup());
+// The far side of a pty line behind a short name: it stops reading, or the driver holds the
+// drain (as ftdi_sio does for an adapter pulled during it); it hangs up and a new pty comes
+// back behind the name. A lost line must let its device go at once.
+class PtyFarSide : public FarSide {
+public:
+    explicit PtyFarSide(bool drainHeldByDriver) : drainHeld_(drainHeldByDriver), link_(*line_) { adapters = drainHeld_; }
+    ~PtyFarSide() override {
+        heldDrain = kNoDrainHeld;
+        adapters = false;
     }
+    const std::string& Name() const { return link_.Name(); }
+
+    void Stall() override { drainHeld_ ? void(heldDrain = kEveryDrainHeld) : line_->Stall(); }
+    void Resume() override { drainHeld_ ? void(heldDrain = kNoDrainHeld) : line_->Resume(); }
+    void Unplug() override {
+        struct stat device {};
+        stat(line_->SlavePath().c_str(), &device);
+        lostDevice_ = device.st_rdev;
+        line_->CloseMaster();
+        link_.Remove();
+    }
+    void Replug() override {
+        EXPECT_FALSE(HoldsDevice(lostDevice_)) << "the lost device is still held";
+        line_ = std::make_unique<Pty>();
+        link_.PointAt(*line_);
+    }
+    std::string Received() override { return line_->Settle(100); }
+
+private:
+    bool drainHeld_;
+    std::unique_ptr<Pty> line_ = std::make_unique<Pty>();
+    PortLink link_;
+    dev_t lostDevice_ = 0;
+};
+
+class EveryScenario : public ::testing::TestWithParam<ScenarioCase> {};
+
+// Each line scenario with each model on a pty, in-process; a stalled line both ways.
+TEST_P(EveryScenario, RunsOnAPty) {
+    const LineScenario& scenario = *GetParam().scenario;
+    for (const bool drainHeldByDriver : {false, true}) {
+        if (drainHeldByDriver && !Asks(scenario, "stall")) continue;
+        SCOPED_TRACE(drainHeldByDriver ? "drain held by the driver" : "");
+        PtyFarSide farSide(drainHeldByDriver);
+        ScenarioPlayer player(farSide);
+        Plugin plugin(GetParam().sign->sign);
+        std::vector<std::string> results;
+        const StepHost host{plugin, [&results](const std::string& line) { results.push_back(line); },
+                            [&player](const std::string& what) { EXPECT_TRUE(player.OnAsk(what)) << what; }};
+        EXPECT_TRUE(RunSteps(host, ScenarioWords(scenario, farSide.Name())));
+        ExpectScenarioRun(scenario, *GetParam().sign, results, player);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Plugins, EveryScenario, ::testing::ValuesIn(EveryScenarioCase()), ScenarioCaseName);
+
+// With nothing behind a lost line's name the plug-in tries it again at most once a second: a call
+// within the second makes no attempt, nor does a host's OpenLed on the open port.
+TEST_P(EverySign, ALostLineIsTriedAgainAtMostOnceASecond) {
+    const SignCase& c = GetParam();
+    Pty first;
+    PortLink link(first);
+    Plugin plugin(c.sign);
+    ASSERT_EQ(plugin.OpenOn(link.Name()), 1);
+    first.CloseMaster();
+    link.Remove();
+    EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
+    EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
+    const auto attempted = Clock::now();  // the attempt was made no later than this
+    Pty second;
+    struct stat secondDevice {};
+    ASSERT_EQ(stat(second.SlavePath().c_str(), &secondDevice), 0);
+    link.PointAt(second);
+    EXPECT_EQ(plugin.Write2Led("AB#D"), -1);
+    EXPECT_FALSE(HoldsDevice(secondDevice.st_rdev)) << "reopened within the second";
+    EXPECT_EQ(plugin.OpenLed(), 1);  // open already: changes nothing
+    EXPECT_FALSE(HoldsDevice(secondDevice.st_rdev)) << "OpenLed reopened the lost line";
+    std::this_thread::sleep_until(attempted + milliseconds(1000));
+    EXPECT_EQ(plugin.Write2Led("AB#D"), 1);
+    EXPECT_EQ(Hex(second.SettleAfter(Bytes(c.twoRowBytes).size())), c.twoRowBytes);
 }
 
 // Settings given while the line is lost are the ones it comes back with, and the trace says why

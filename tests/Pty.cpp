@@ -135,14 +135,18 @@ void Pty::Stall() {
     usleep(10000);  // the reader finishes the read it may be in
     HoldSlave();  // the master sees no hang-up while the filler comes and goes
     const int filler = open(slavePath_.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    const std::string block(512, 'z');
-    // The kernel moves bytes on a moment after each write: full is when writes have failed for a while.
-    auto fullSince = Clock::now();
-    while (Clock::now() - fullSince < std::chrono::milliseconds(500)) {
-        if (write(filler, block.data(), block.size()) > 0) {
-            fullSince = Clock::now();
-        } else {
-            usleep(5000);
+    // The kernel moves bytes on a moment after each write: full is when writes have failed for a
+    // while. Blocks first, then single bytes: a buffer too full for a block can still take a few
+    // bytes, as many as a frame.
+    for (const size_t size : {512, 1}) {
+        const std::string block(size, 'z');
+        auto fullSince = Clock::now();
+        while (Clock::now() - fullSince < std::chrono::milliseconds(size > 1 ? 500 : 100)) {
+            if (write(filler, block.data(), block.size()) > 0) {
+                fullSince = Clock::now();
+            } else {
+                usleep(5000);
+            }
         }
     }
     close(filler);

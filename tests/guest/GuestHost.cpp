@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "GuestCases.h"
+#include "HostSteps.h"
+#include "LineScenarios.h"
 #include "Plugin.h"
 #include "ProcessProbe.h"
 #include "SignCases.h"
@@ -166,30 +168,6 @@ int FillUntilStuck(const std::string& line) {
     return queued;
 }
 
-// A far side that stops reading: the UART's output queue fills and the plug-in's drain runs into
-// its deadline; once the far side reads again the next call works.
-void Stall(const std::string& line) {
-    for (const SignCase& c : kSignCases) {
-        Plugin plugin(c.sign);
-        const int32_t opened = plugin.OpenOn(line, 9600);
-        const dev_t device = DeviceOf(line);
-        const int32_t before = plugin.Write2Led("AB#D");
-        Ask("stall");
-        const int filled = FillUntilStuck(line);
-        const auto start = Clock::now();
-        const int32_t stalled = plugin.Write2Led("AB#D");
-        const double stalledMs = MsSince(start);
-        Say("stall sign=%s line=%s open=%d before=%d filled=%d stalled=%d ms=%.0f opened=%d queued=%d", c.sign,
-            line.c_str(), opened, before, filled, stalled, stalledMs, plugin.IsLedOpened(), Queued(line));
-        Ask("resume");
-        const int32_t after = plugin.Write2Led("AB#D");
-        Ask("resumed");
-        const auto closing = Clock::now();
-        plugin.CloseLed();
-        Say("resumed sign=%s line=%s after=%d close_ms=%.0f", c.sign, line.c_str(), after, MsSince(closing));
-    }
-}
-
 // The adapter's name once it is back (within 5 s), or "".
 std::string AdapterBack() {
     std::string back;
@@ -199,46 +177,42 @@ std::string AdapterBack() {
     return back;
 }
 
-// Write2Led a quarter second apart until one works (within 6 s): the results in turn ("-1,-1,1").
+// Write2Led a quarter second apart until one works, as the hosts' write-until step does: its tries.
 std::string WriteUntilItWorks(Plugin& plugin) {
-    std::string results;
-    int32_t written = -1;
-    for (const auto start = Clock::now(); written != 1 && MsSince(start) < 6000;) {
-        written = plugin.Write2Led("AB#D");
-        results += (results.empty() ? "" : ",") + std::to_string(written);
-        if (written != 1) std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    }
-    return results;
+    std::string result;
+    const StepHost host{plugin, [&result](const std::string& line) { result = line; }, nullptr};
+    RunSteps(host, {"write-until", "AB#D"});
+    return result.substr(result.find("tries=") + 6);
 }
 
-// The USB adapter unplugged while open, and plugged back.
-void Unplug() {
-    for (const SignCase& c : kSignCases) {
-        const std::string line = UsbName();
-        // Traced to the console, so that the far side sees why the line went and how it came back.
-        setenv("LEDSIGN_TRACE", "1", 1);
-        Plugin plugin(c.sign);
-        unsetenv("LEDSIGN_TRACE");
-        const int32_t opened = plugin.OpenOn(line, 9600);
-        const dev_t device = DeviceOf(line);
-        const int32_t before = plugin.Write2Led("AB#D");
-        Ask("unplug");
-        const bool gone = WaitFor("/dev/" + line, false, 5000);
-        auto start = Clock::now();
-        const int32_t lost = plugin.Write2Led("AB#D");
-        Say("unplug sign=%s line=%s open=%d before=%d gone=%d lost=%d ms=%.0f opened=%d holds=%d", c.sign, line.c_str(),
-            opened, before, gone, lost, MsSince(start), plugin.IsLedOpened(), HoldsDevice(device));
-        Ask("replug");
-        start = Clock::now();
-        const std::string back = AdapterBack();
-        const double backMs = MsSince(start);
-        start = Clock::now();
-        const std::string results = WriteUntilItWorks(plugin);
-        Ask("replugged");
-        Say("replug sign=%s back=%s back_ms=%.0f writes=%s frame_ms=%.0f opened=%d", c.sign, back.c_str(), backMs,
-            results.c_str(), MsSince(start), plugin.IsLedOpened());
-        plugin.CloseLed();
-        WaitFor("/dev/" + back, true, 1000);
+// What the guest does around a scenario's question to the far side: it fills the UART once the far
+// side stops reading (until its output queue stops moving), and sees the adapter gone once unplugged
+// and back once plugged in again, having let the lost device go by then.
+void AskAround(const std::string& what, const std::string& line, dev_t& device) {
+    if (what == "unplug") device = DeviceOf(line);
+    if (what == "replug") Say("replugging holds=%d", HoldsDevice(device) ? 1 : 0);
+    Ask(what.c_str());
+    if (what == "stall") Say("stalled filled=%d queued=%d", FillUntilStuck(line), Queued(line));
+    if (what == "unplug") Say("unplugged gone=%d", WaitFor("/dev/" + line, false, 5000) ? 1 : 0);
+    if (what == "replug") Say("replugged back=%s", AdapterBack().c_str());
+}
+
+// Each line scenario with each plug-in, in the hosts' step words: those that stall on the UART,
+// those that unplug on the USB adapter. Traced to the console, so that the far side sees why a line
+// went and how it came back.
+void Scenarios() {
+    for (const LineScenario& scenario : kLineScenarios) {
+        for (const SignCase& c : kSignCases) {
+            const std::string line = Asks(scenario, "unplug") ? UsbName() : "ttyS1";
+            setenv("LEDSIGN_TRACE", "1", 1);
+            Plugin plugin(c.sign);
+            unsetenv("LEDSIGN_TRACE");
+            dev_t device = 0;
+            const StepHost host{plugin, [](const std::string& result) { Say("step %s", result.c_str()); },
+                                [&line, &device](const std::string& what) { AskAround(what, line, device); }};
+            Say("run sign=%s scenario=%s line=%s", c.sign, scenario.name, line.c_str());
+            if (!RunSteps(host, ScenarioWords(scenario, line))) Say("error the steps of %s did not run", scenario.name);
+        }
     }
 }
 
@@ -397,11 +371,9 @@ int main(int argc, char** argv) {
     try {
         if (run.rfind("lines:", 0) == 0) Lines(run.substr(6));
         if (run == "faults") {
-            Stall("ttyS1");
-            Unplug();
+            Scenarios();
             UnplugInDrain();
         }
-        if (run == "unplug") Unplug();
         if (run == "bench") Bench();
     } catch (const std::exception& error) {
         Say("error %s", error.what());

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -27,7 +28,7 @@
 #include <vector>
 
 #include "GuestCases.h"
-#include "LineScenarios.h"
+#include "ScenarioChecks.h"
 #include "ProcessProbe.h"
 #include "Pty.h"
 #include "RecordingLine.h"
@@ -448,101 +449,122 @@ TEST_P(GuestLines, BytesPausesFramingAndSpeedsOnTheRealDriver) {
 INSTANTIATE_TEST_SUITE_P(Guest, GuestLines, ::testing::ValuesIn(kGuestLines),
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
-// A UART whose far side stops reading: -1 within the deadline, the next call after it reads again
-// works. The USB adapter unplugged while open, and while a drain waits on it: the write fails (the
-// latter within its deadline), the plug-in lets the device go, and once it is plugged back it comes
-// back as ttyUSB0 and a later write works without CloseLed/OpenLed.
+// The far sides of the guest's lines: the UART's pty, which stops reading; the USB adapter, pulled
+// and plugged back through QEMU's monitor, at once or (UnplugSoon) a random moment later while the
+// guest writes.
+class GuestFarSide : public FarSide {
+public:
+    explicit GuestFarSide(Guest& guest) : guest_(guest) {}
+    ~GuestFarSide() override {
+        if (unplug_.joinable()) unplug_.join();
+    }
+
+    void Stall() override {
+        usb_ = false;
+        guest_.uart.StopReading();
+    }
+    void Resume() override { guest_.uart.Resume(); }
+    void Unplug() override {
+        usb_ = true;
+        monitor += guest_.Monitor("device_del usb0");
+    }
+    void UnplugSoon() {
+        usb_ = true;
+        unplug_ = std::thread([this, delay = milliseconds(std::uniform_int_distribution<int>(5, 150)(random_))] {
+            std::this_thread::sleep_for(delay);
+            guest_.Monitor("device_del usb0");
+        });
+    }
+    void Replug() override {
+        if (unplug_.joinable()) unplug_.join();
+        // The unplug completes a moment later: until then the chardev is still in use.
+        const auto start = Clock::now();
+        std::string answer;
+        do {
+            if (!answer.empty()) std::this_thread::sleep_for(milliseconds(100));
+            answer = guest_.Monitor("device_add usb-serial,id=usb0,bus=xhci.0,chardev=u0");
+        } while (answer.find("Error") != std::string::npos && Clock::now() - start < std::chrono::seconds(5));
+        monitor += answer;
+    }
+    std::string Received() override {
+        if (!usb_) return guest_.uart.Settle(100);
+        std::this_thread::sleep_for(milliseconds(100));
+        return guest_.UsbReceived();
+    }
+
+    std::string monitor;  // what QEMU's monitor answered, when it said anything
+
+private:
+    Guest& guest_;
+    bool usb_ = false;
+    std::mt19937 random_{std::random_device{}()};
+    std::thread unplug_;
+};
+
+// One plug-in's run of a scenario in the guest: its "run" report and its steps' result lines.
+struct GuestRun {
+    const SignCase* sign = nullptr;
+    const LineScenario* scenario = nullptr;
+    std::vector<std::string> results;
+};
+
+std::vector<GuestRun> GuestRuns(const std::vector<std::string>& reports) {
+    std::vector<GuestRun> runs;
+    for (const std::string& report : reports) {
+        if (report.rfind("run ", 0) == 0) {
+            runs.push_back({FindSignCase(Field(report, "sign")), nullptr, {}});
+            for (const LineScenario& scenario : kLineScenarios) {
+                if (Field(report, "scenario") == scenario.name) runs.back().scenario = &scenario;
+            }
+        } else if (report.rfind("step ", 0) == 0 && !runs.empty()) {
+            runs.back().results.push_back(report.substr(5));
+        }
+    }
+    return runs;
+}
+
+// Each line scenario with each plug-in: those that stall on a UART whose far side stops reading,
+// those that unplug on the USB adapter, which comes back as ttyUSB0 with the lost device let go
+// before. Then the adapter unplugged while a drain waits on it: the write fails within its deadline
+// and a later one works without CloseLed/OpenLed.
 TEST_F(GuestTest, StalledUartAndUnpluggedAdapter) {
     Guest guest("faults");
-    std::mt19937 random(std::random_device{}());
-    std::thread unplug;
-    size_t resumedAt = 0, replugAt = 0;
-    std::vector<std::string> afterResume, afterReplug;
-    std::string monitor;
+    GuestFarSide farSide(guest);
+    ScenarioPlayer player(farSide);
+    std::vector<std::string> afterDrainReplug;
     Boot(guest, [&](const std::string& what) {
-        if (what == "stall") guest.uart.StopReading();
-        if (what == "resume") {
-            resumedAt = guest.uart.Received().size();
-            guest.uart.Resume();
-        }
-        if (what == "resumed") afterResume.push_back(guest.uart.Settle(100).substr(resumedAt));
-        if (what == "unplug") monitor += guest.Monitor("device_del usb0");
-        if (what == "unplug soon") {  // a random moment later, while the guest writes
-            unplug = std::thread([&guest, delay = milliseconds(std::uniform_int_distribution<int>(5, 150)(random))] {
-                std::this_thread::sleep_for(delay);
-                guest.Monitor("device_del usb0");
-            });
-        }
-        if (what == "replug") {
-            if (unplug.joinable()) unplug.join();
-            replugAt = guest.UsbReceived().size();
-            // The unplug completes a moment later: until then the chardev is still in use.
-            const auto start = Clock::now();
-            std::string answer;
-            do {
-                if (!answer.empty()) std::this_thread::sleep_for(milliseconds(100));
-                answer = guest.Monitor("device_add usb-serial,id=usb0,bus=xhci.0,chardev=u0");
-            } while (answer.find("Error") != std::string::npos && Clock::now() - start < std::chrono::seconds(5));
-            monitor += answer;
-        }
-        if (what == "replugged") {
-            std::this_thread::sleep_for(milliseconds(100));
-            afterReplug.push_back(guest.UsbReceived().substr(replugAt));
+        if (what == "unplug soon") {
+            farSide.UnplugSoon();
+        } else if (what == "replugged") {
+            afterDrainReplug.push_back(player.ArrivedSinceMoved());
+        } else {
+            EXPECT_TRUE(player.OnAsk(what)) << what;
         }
     });
     guest.uart.Resume();
-    if (unplug.joinable()) unplug.join();
     for (const std::string& report : guest.reports) std::printf("%s\n", report.c_str());
-    if (!monitor.empty()) std::printf("QEMU monitor: %s", monitor.c_str());
+    if (!farSide.monitor.empty()) std::printf("QEMU monitor: %s", farSide.monitor.c_str());
 
-    const std::vector<std::string> stalls = guest.Reports("stall");
-    const std::vector<std::string> resumes = guest.Reports("resumed");
-    ASSERT_EQ(stalls.size(), std::size(kSignCases));
-    ASSERT_EQ(resumes.size(), std::size(kSignCases));
-    ASSERT_EQ(afterResume.size(), std::size(kSignCases));
-    for (size_t index = 0; index < std::size(kSignCases); ++index) {
-        const SignCase& c = kSignCases[index];
-        SCOPED_TRACE(stalls[index]);
-        EXPECT_EQ(Field(stalls[index], "open"), "1");
-        EXPECT_EQ(Field(stalls[index], "before"), "1");
-        EXPECT_EQ(Field(stalls[index], "stalled"), "-1");
-        ExpectStalledCallTime(std::atof(Field(stalls[index], "ms").c_str()), c);
-        EXPECT_EQ(Field(stalls[index], "opened"), "1");
-        EXPECT_EQ(Field(resumes[index], "after"), "1");
-        EXPECT_LT(std::atof(Field(resumes[index], "close_ms").c_str()), 1000);  // nothing left to wait for
-        ExpectEndsWithTwoRowFrames(afterResume[index], c);
-    }
-
-    const std::vector<std::string> unplugs = guest.Reports("unplug");
-    const std::vector<std::string> replugs = guest.Reports("replug");
-    ASSERT_EQ(unplugs.size(), std::size(kSignCases)) << monitor;
-    ASSERT_EQ(replugs.size(), std::size(kSignCases)) << monitor;
-    for (size_t index = 0; index < std::size(kSignCases); ++index) {
-        const SignCase& c = kSignCases[index];
-        SCOPED_TRACE(unplugs[index] + " / " + replugs[index]);
-        EXPECT_EQ(Field(unplugs[index], "line"), "ttyUSB0");
-        EXPECT_EQ(Field(unplugs[index], "before"), "1");
-        EXPECT_EQ(Field(unplugs[index], "gone"), "1");
-        EXPECT_EQ(Field(unplugs[index], "lost"), "-1");
-        EXPECT_EQ(Field(unplugs[index], "opened"), "1");
-        EXPECT_EQ(Field(unplugs[index], "holds"), "0");  // released at once: the name is free
-        EXPECT_EQ(Field(replugs[index], "back"), "ttyUSB0");
-        const std::string writes = Field(replugs[index], "writes");
-        EXPECT_EQ(writes.substr(writes.size() - 1), "1");
-        EXPECT_EQ(Field(replugs[index], "opened"), "1");
+    const std::vector<GuestRun> runs = GuestRuns(guest.reports);
+    ASSERT_EQ(runs.size(), std::size(kLineScenarios) * std::size(kSignCases)) << farSide.monitor;
+    for (const GuestRun& run : runs) {
+        ASSERT_TRUE(run.sign != nullptr && run.scenario != nullptr);
+        ExpectScenarioRun(*run.scenario, *run.sign, run.results, player);
+        if (std::strcmp(run.scenario->name, "lost-line") != 0) continue;
         // The trace says why the line went and how it came back, in the system's words.
-        EXPECT_TRUE(Traced(guest.console, c.dll, "ttyUSB0 lost: write: Input/output error (5)"));
-        EXPECT_TRUE(Traced(guest.console, c.dll, "ttyUSB0" + ReopenedAt(c, 9600)));
-        ASSERT_LT(index, afterReplug.size());
-        ExpectEndsWithTwoRowFrames(afterReplug[index], c);
+        EXPECT_TRUE(Traced(guest.console, run.sign->dll, "ttyUSB0 lost: write: Input/output error (5)"));
+        EXPECT_TRUE(Traced(guest.console, run.sign->dll, "ttyUSB0" + ReopenedAt(*run.sign, 9600)));
     }
+    for (const std::string& report : guest.Reports("unplugged")) EXPECT_EQ(Field(report, "gone"), "1");
+    for (const std::string& report : guest.Reports("replugging")) EXPECT_EQ(Field(report, "holds"), "0") << "the lost device is still held";
+    for (const std::string& report : guest.Reports("replugged")) EXPECT_EQ(Field(report, "back"), "ttyUSB0");
 
     // Tried until a call is seen to wait out a deadline (not the driver's 5 s).
     const std::vector<std::string> drains = guest.Reports("drain");
     ASSERT_FALSE(drains.empty());
-    ASSERT_EQ(afterReplug.size(), std::size(kSignCases) + drains.size());
+    ASSERT_EQ(afterDrainReplug.size(), drains.size());
     for (size_t index = 0; index < drains.size(); ++index) {
-        const std::string &drain = drains[index], &after = afterReplug[std::size(kSignCases) + index];
+        const std::string &drain = drains[index], &after = afterDrainReplug[index];
         const std::string writes = Field(drain, "writes");
         SCOPED_TRACE(drain);
         EXPECT_EQ(Field(drain, "result") + Field(drain, "lost") + Field(drain, "holds") + Field(drain, "back") + writes.back(),

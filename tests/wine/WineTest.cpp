@@ -10,12 +10,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "LineScenarios.h"
 #include "Pty.h"
 #include "RecordingLine.h"
+#include "ScenarioChecks.h"
 #include "SignCases.h"
 #include "SkipOrFail.h"
 #include "TraceLines.h"
@@ -60,17 +61,20 @@ std::vector<std::string> LoadAndUnloadTraces(const WineSign& c) {
     return {module + " Initializing!\n", module + " Terminating!\n"};
 }
 
+// Ends the test (skipped or failed) unless Wine, the Windows build of the model and the prefix are there.
+void ExpectWineRuns(const WineSign& c) {
+    LEDSIGN_REQUIRE_WINE("the Windows DLLs are");
+    ASSERT_EQ(access(WineSetup::HostExe().c_str(), R_OK), 0)
+        << "no " << WineSetup::HostExe() << ": build the windows preset first";
+    const std::string dll = WineSetup::WindowsBuildDir() + "/" + c.dll;
+    ASSERT_EQ(access(dll.c_str(), R_OK), 0) << "no " << dll << ": build the windows preset first";
+    ASSERT_EQ(access((WineSetup::Prefix() + "/drive_c/windows/system32/kernel32.dll").c_str(), R_OK), 0)
+        << "no Wine prefix at " << WineSetup::Prefix() << ": ctest's wine_prefix_setup makes it";
+}
+
 class WineDll : public ::testing::TestWithParam<WineSign> {
 protected:
-    void SetUp() override {
-        LEDSIGN_REQUIRE_WINE("the Windows DLLs are");
-        ASSERT_EQ(access(WineSetup::HostExe().c_str(), R_OK), 0)
-            << "no " << WineSetup::HostExe() << ": build the windows preset first";
-        const std::string dll = WineSetup::WindowsBuildDir() + "/" + GetParam().dll;
-        ASSERT_EQ(access(dll.c_str(), R_OK), 0) << "no " << dll << ": build the windows preset first";
-        ASSERT_EQ(access((WineSetup::Prefix() + "/drive_c/windows/system32/kernel32.dll").c_str(), R_OK), 0)
-            << "no Wine prefix at " << WineSetup::Prefix() << ": ctest's wine_prefix_setup makes it";
-    }
+    void SetUp() override { ExpectWineRuns(GetParam()); }
 };
 
 TEST_P(WineDll, DrivesTheLineLikeAHost) {
@@ -79,9 +83,9 @@ TEST_P(WineDll, DrivesTheLineLikeAHost) {
     ComPort port(pty);
     ASSERT_TRUE(port.Mapped());
     WineHost host(c.dll, {"isopen", "init", port.Name(), "9600", "7", "2", "EVEN", "open", "isopen", "open",
-                          "wait", "write-hex", "41422344", "mode", "7", "write-hex", c.oneRowText, "write-hex",
+                          "ask", "settings", "write-hex", "41422344", "mode", "7", "write-hex", c.oneRowText, "write-hex",
                           kChineseText, "clear", "close", "isopen", "close", "isopen", "unload"});
-    ASSERT_TRUE(host.WaitForOutput("wait")) << ::testing::PrintToString(host.Output());
+    ASSERT_TRUE(host.WaitForOutput("ask settings")) << ::testing::PrintToString(host.Output());
     // Speed and stop bits as the plug-in set them on the open port; a pty keeps no data bits or parity.
     const termios applied = pty.SlaveSettings();
     EXPECT_EQ(cfgetospeed(&applied), c.fixedLine ? static_cast<speed_t>(B2400) : static_cast<speed_t>(B9600));
@@ -90,7 +94,7 @@ TEST_P(WineDll, DrivesTheLineLikeAHost) {
     EXPECT_EQ(host.Finish(), 0);
 
     const std::vector<std::string> expected = {
-        "loaded exports=9 ordinals=same", "isopen 0", "init", "open 1", "isopen 1", "open 1", "wait", "write 1",
+        "loaded exports=9 ordinals=same", "isopen 0", "init", "open 1", "isopen 1", "open 1", "ask settings", "write 1",
         "mode", "write 1", "write 1", "clear 1", "close", "isopen 0", "close", "isopen 0", "unload 1"};
     EXPECT_EQ(Results(host.Output()), expected);
     for (long ms : Timings(host.Output(), "write")) EXPECT_GE(ms, c.minWriteMs);
@@ -151,9 +155,9 @@ TEST_P(WineDll, OpenResultsAndAVanishingSign) {
     WineHost host(c.dll, {"init", "NOPORT", "9600", "8", "1", "NONE", "open", "isopen",
                           "init", "\\\\.\\COM99", "9600", "8", "1", "NONE", "open", "isopen",
                           "init", port.Name(), "9600", "9", "1", "NONE", "open", "isopen", "close",
-                          "init", port.Name(), "9600", "8", "1", "NONE", "open", "wait",
+                          "init", port.Name(), "9600", "8", "1", "NONE", "open", "ask", "unplug",
                           "write-hex", "41422344", "clear", "close", "isopen"});
-    ASSERT_TRUE(host.WaitForOutput("wait")) << ::testing::PrintToString(host.Output());
+    ASSERT_TRUE(host.WaitForOutput("ask unplug")) << ::testing::PrintToString(host.Output());
     // The name goes with the device: a reopen must not reach a pty that gets the old number.
     port.Unplug();
     pty.CloseMaster();
@@ -163,7 +167,7 @@ TEST_P(WineDll, OpenResultsAndAVanishingSign) {
     const std::vector<std::string> expected = {
         "loaded exports=9 ordinals=same", "init", "open -1", "isopen 0", "init", "open -1", "isopen 0", "init",
         c.fixedLine ? "open 1" : "open -2", c.fixedLine ? "isopen 1" : "isopen 0", "close", "init", "open 1",
-        "wait", "write -1", "clear -1", "close", "isopen 0"};
+        "ask unplug", "write -1", "clear -1", "close", "isopen 0"};
     EXPECT_EQ(Results(host.Output()), expected);
     for (long ms : Timings(host.Output(), "write")) EXPECT_LT(ms, 1000);
 }
@@ -174,15 +178,15 @@ TEST_P(WineDll, DefaultsOpenCom1) {
     HeldPty pty;
     ComPort port(pty, 1);
     ASSERT_TRUE(port.Mapped());
-    WineHost host(c.dll, {"init-null", "open", "wait", "write-hex", "41422344", "close"});
-    ASSERT_TRUE(host.WaitForOutput("wait")) << ::testing::PrintToString(host.Output());
+    WineHost host(c.dll, {"init-null", "open", "ask", "settings", "write-hex", "41422344", "close"});
+    ASSERT_TRUE(host.WaitForOutput("ask settings")) << ::testing::PrintToString(host.Output());
     const termios applied = pty.SlaveSettings();
     EXPECT_EQ(cfgetospeed(&applied), SpeedOf(c.defaultBaud));
     EXPECT_EQ(applied.c_cflag & CSTOPB, 0u);
     host.Continue();
     EXPECT_EQ(host.Finish(), 0);
     EXPECT_EQ(Results(host.Output()),
-              (std::vector<std::string>{"loaded exports=9 ordinals=same", "init-null", "open 1", "wait", "write 1",
+              (std::vector<std::string>{"loaded exports=9 ordinals=same", "init-null", "open 1", "ask settings", "write 1",
                                         "close"}));
     EXPECT_EQ(Hex(pty.SettleAfter(Bytes(c.twoRowBytes).size())), Hex(Bytes(c.twoRowBytes)));
 }
@@ -195,8 +199,8 @@ TEST_P(WineDll, UnloadWithThePortOpenClosesItAfterTheTerminatingLine) {
     Pty pty;
     ComPort port(pty);
     ASSERT_TRUE(port.Mapped());
-    WineHost host(c.dll, {"init", port.Name(), "9600", "8", "1", "NONE", "open", "wait", "unload", "wait"});
-    ASSERT_TRUE(host.WaitForOutput("wait")) << ::testing::PrintToString(host.Output());
+    WineHost host(c.dll, {"init", port.Name(), "9600", "8", "1", "NONE", "open", "ask", "unload", "unload", "ask", "end"});
+    ASSERT_TRUE(host.WaitForOutput("ask unload")) << ::testing::PrintToString(host.Output());
     ASSERT_TRUE(host.WaitForOutput("open 1", 1, 0));
     EXPECT_FALSE(pty.SlaveClosed());
     host.BlockErrors();
@@ -205,70 +209,73 @@ TEST_P(WineDll, UnloadWithThePortOpenClosesItAfterTheTerminatingLine) {
     EXPECT_FALSE(host.WaitForOutput("unload", 1, 0));
     host.ResumeErrors();
     EXPECT_TRUE(pty.WaitForHangup(5000));
-    EXPECT_TRUE(host.WaitForOutput("wait", 2));
+    EXPECT_TRUE(host.WaitForOutput("ask end"));
     EXPECT_TRUE(host.WaitForOutput("unload 1", 1, 0));
     host.Continue();
     EXPECT_EQ(host.Finish(), 0);
     EXPECT_EQ(host.TraceLines(), LoadAndUnloadTraces(c));
 }
 
-// A line that stops taking bytes: the call gives -1 once its writes have waited out their
-// deadlines, the port stays open, and once the line moves again the next call puts the whole new
-// text on it.
-TEST_P(WineDll, AStalledLineGivesMinusOneInBoundedTimeAndRecovers) {
-    const WineSign& c = GetParam();
-    HeldPty pty;
-    ComPort port(pty);
-    ASSERT_TRUE(port.Mapped());
-    WineHost host(c.dll, {"init", port.Name(), "9600", "8", "1", "NONE", "open", "wait", "write-hex", "41422344",
-                          "isopen", "wait", "write-hex", "41422344", "close"});
-    ASSERT_TRUE(host.WaitForOutput("wait")) << ::testing::PrintToString(host.Output());
-    pty.Stall();
-    host.Continue();
-    ASSERT_TRUE(host.WaitForOutput("wait", 2)) << ::testing::PrintToString(host.Output());
-    pty.Resume();
-    host.Continue();
+// The far side of a COM port: a pty behind the port's name, which stops reading, or goes away (its
+// name unmapped, its pty closed, as a USB adapter pulled) and comes back as a new pty.
+class ComFarSide : public FarSide {
+public:
+    bool Mapped() const { return port_.Mapped(); }
+    std::string Name() const { return port_.Name(); }
+
+    void Stall() override { line_->Stall(); }
+    void Resume() override { line_->Resume(); }
+    void Unplug() override {
+        port_.Unplug();
+        line_->CloseMaster();
+    }
+    void Replug() override {
+        line_ = std::make_unique<Pty>();
+        port_.PointAt(*line_);
+    }
+    std::string Received() override { return line_->Settle(100); }
+
+private:
+    std::unique_ptr<Pty> line_ = std::make_unique<Pty>();
+    ComPort port_{*line_};
+};
+
+class WineScenario : public ::testing::TestWithParam<ScenarioCase> {
+protected:
+    void SetUp() override { ExpectWineRuns(*GetParam().sign); }
+};
+
+// Each line scenario with each model on a COM port, and the trace says why a lost line went and how
+// it came back, with Wine's own error.
+TEST_P(WineScenario, RunsOnAComPort) {
+    const WineSign& c = *GetParam().sign;
+    const LineScenario& scenario = *GetParam().scenario;
+    ComFarSide farSide;
+    ASSERT_TRUE(farSide.Mapped());
+    ScenarioPlayer player(farSide);
+    WineHost host(c.dll, ScenarioWords(scenario, farSide.Name()), {"LEDSIGN_TRACE=1"});
+    int asked = 0;
+    for (const ScenarioStep& step : scenario.steps) {
+        if (std::strncmp(step.step, "ask ", 4) != 0) continue;
+        ASSERT_TRUE(host.WaitForOutput("ask ", ++asked)) << ::testing::PrintToString(host.Output());
+        player.OnAsk(step.step + 4);
+        host.Continue();
+    }
     EXPECT_EQ(host.Finish(), 0);
-    EXPECT_EQ(Results(host.Output()), (std::vector<std::string>{"loaded exports=9 ordinals=same", "init", "open 1",
-                                                                "wait", "write -1", "isopen 1", "wait", "write 1",
-                                                                "close"}));
-    const std::vector<long> writes = Timings(host.Output(), "write");
-    ASSERT_EQ(writes.size(), 2u);
-    RecordProperty("stalled_call_ms", static_cast<int>(writes[0]));
-    ExpectStalledCallTime(writes[0], c);
-    ExpectEndsWithTwoRowFrames(pty.Settle(200), c);
+    std::vector<std::string> results = host.Output();
+    ASSERT_FALSE(results.empty());
+    results.erase(results.begin());  // "loaded exports=9 ordinals=same"
+    ExpectScenarioRun(scenario, c, results, player);
+    if (!Asks(scenario, "unplug")) return;
+    const std::vector<std::string> events = ReadFrameTrace(host.TraceLines(), c.dll).events;
+    ASSERT_FALSE(events.empty());
+    // Wine answers a write on a hung-up pty with ERROR_NOT_READY.
+    EXPECT_EQ(events[0].rfind(farSide.Name() + " lost: WriteFile: ", 0), 0u) << events[0];
+    EXPECT_EQ(events[0].substr(events[0].size() - 5), " (21)") << events[0];
+    if (Asks(scenario, "frames")) EXPECT_EQ(events.back(), farSide.Name() + ReopenedAt(c, 9600));
 }
 
-// The COM port's far side goes away (its pty closed, as a USB adapter pulled) and the port name
-// then leads to a new pty: the DLL finds the loss, releases the port and opens it again by itself
-// on the next call, and the trace says why with Wine's own error.
-TEST_P(WineDll, ALostLineComesBackByItself) {
-    const WineSign& c = GetParam();
-    Pty first;
-    ComPort port(first);
-    ASSERT_TRUE(port.Mapped());
-    WineHost host(c.dll, {"init", port.Name(), "9600", "8", "1", "NONE", "open", "write-hex", "41422344", "wait",
-                          "write-hex", "41422344", "write-hex", "41422344", "isopen", "close"},
-                  {"LEDSIGN_TRACE=1"});
-    ASSERT_TRUE(host.WaitForOutput("wait")) << ::testing::PrintToString(host.Output());
-    port.Unplug();
-    first.CloseMaster();
-    Pty second;
-    port.PointAt(second);
-    host.Continue();
-    EXPECT_EQ(host.Finish(), 0);
-    EXPECT_EQ(Results(host.Output()), (std::vector<std::string>{"loaded exports=9 ordinals=same", "init", "open 1",
-                                                                "write 1", "wait", "write -1", "write 1", "isopen 1",
-                                                                "close"}));
-    EXPECT_EQ(Hex(second.SettleAfter(Bytes(c.twoRowBytes).size())), Hex(Bytes(c.twoRowBytes)));
-    const std::vector<std::string> events = ReadFrameTrace(host.TraceLines(), c.dll).events;
-    RecordProperty("line_events", ::testing::PrintToString(events));
-    ASSERT_EQ(events.size(), 2u) << ::testing::PrintToString(events);
-    // Wine answers a write on a hung-up pty with ERROR_NOT_READY.
-    EXPECT_EQ(events[0].rfind(port.Name() + " lost: WriteFile: ", 0), 0u) << events[0];
-    EXPECT_EQ(events[0].substr(events[0].size() - 5), " (21)") << events[0];
-    EXPECT_EQ(events[1], port.Name() + ReopenedAt(c, 9600));
-}
+INSTANTIATE_TEST_SUITE_P(Dlls, WineScenario, ::testing::ValuesIn(EveryScenarioCase()), ScenarioCaseName);
 
 // With LEDSIGN_TRACE=1 the DLL traces every write and pause through OutputDebugStringA.
 TEST_P(WineDll, TheFrameTraceShowsEveryWriteWhenAskedFor) {

@@ -1,17 +1,14 @@
 // winhost: a minimal Windows host for the plug-in DLLs, run under Wine by the end-to-end tests.
 // It loads one DLL by path, resolves the nine exports by name and by ordinal, and runs the
-// steps given on its command line through cdecl function pointers, one result line per step.
+// steps given on its command line through cdecl function pointers, one result line per step: the
+// steps every test host reads (tests/HostSteps.h: init, open, isopen, close, write, write-hex,
+// write-until, clear, mode, sleep, ask), where "ask" reads one line from standard input once the far
+// side has acted, and these of its own:
 //
 //   winhost DLL STEP...
 //
-//   init PORT BAUD DATA STOP PARITY   InitLed with a record          -> "init"
 //   init-null                         InitLed(NULL)                  -> "init-null"
-//   open | isopen                     OpenLed / IsLedOpened          -> "open 1", "isopen 0"
-//   close                             CloseLed                       -> "close"
-//   write-hex HEX                     Write2Led of the bytes (HEX may be empty) -> "write 1 ms=203"
 //   write-null                        Write2Led(NULL)                -> "write-null -1"
-//   clear                             ClearLed                       -> "clear 1 ms=0"
-//   mode N                            SetShowMode(N)                 -> "mode"
 //   att                               GetLEDAtt into a patterned record: every field, the texts in hex,
 //                                     and how many other bytes lost the pattern
 //   att-null                          GetLEDAtt(NULL)                -> "att-null -1"
@@ -19,8 +16,6 @@
 //   version-info                      language, code page and file version of the version resource
 //   cdecl-check N                     N rounds of all nine exports; how far the calls moved the stack
 //                                     pointer in all, and which export moved it first
-//   sleep MS                          Sleep                          -> "sleep MS"
-//   wait                              prints "wait" and reads one line from standard input
 //   unload                            FreeLibrary                    -> "unload 1"
 //
 // The first line is "loaded exports=9 ordinals=same". Exit status: 0 done, 2 bad step, 3 the DLL
@@ -33,7 +28,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "tests/HostSteps.h"
 #include "include/ledsign.h"
 #include "tools/common/TextFormat.h"
 #include "tools/common/PluginLibrary.h"
@@ -59,31 +56,10 @@ void Say(const char* format, ...) {
 
 std::string Hex(const char* bytes, size_t count) { return tools::HexBytes(std::string(bytes, count), ""); }
 
-bool ParseNumber(const char* text, long& value) {
-    char* end = nullptr;
-    value = std::strtol(text, &end, 10);
-    return *text != '\0' && *end == '\0';
-}
-
 // GetProcAddress hands every export back as one generic function pointer type.
 template <class Fn>
 Fn As(FARPROC proc) {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(proc));
-}
-
-// Milliseconds from a start reading of the performance counter; GetTickCount is too coarse
-// under Wine to show a 100 ms pause.
-long MillisecondsSince(const LARGE_INTEGER& start) {
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<long>((now.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart);
-}
-
-LARGE_INTEGER Now() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now;
 }
 
 #if defined(__i386__)
@@ -187,119 +163,55 @@ public:
         return true;
     }
 
-    // Runs one step starting at argv[i]; returns how many arguments it used, 0 on a bad step.
-    int Step(char** argv, int i, int argc) {
-        const std::string step = argv[i];
-        const int left = argc - i - 1;
-        if (module_ == nullptr && step != "sleep" && step != "wait" && step != "version-info") {
+    // Runs the step at words[at], its own or one every host reads; returns how many words it took,
+    // 0 on a bad step.
+    size_t Step(const std::vector<std::string>& words, size_t at) {
+        const std::string& step = words[at];
+        const bool needsDll = step != "sleep" && step != "ask" && step != "version-info";
+        if (module_ == nullptr && needsDll) {
             Say("error step=%s after unload", step.c_str());
             return 0;
         }
-        if (step == "init" && left >= 5) return Init(argv + i + 1) ? 6 : 0;
-        if (step == "init-null") {
-            exports_.InitLed(nullptr);
-            Say("init-null");
-            return 1;
+        for (const OwnStep& own : kOwnSteps) {
+            long number = 0;
+            if (step != own.word) continue;
+            if (own.takesNumber && (at + 1 >= words.size() || !ParseNumber(words[at + 1], number) || number <= 0)) break;
+            (this->*own.run)(number);
+            return own.takesNumber ? 2 : 1;
         }
-        if (step == "open") {
-            Say("open %d", exports_.OpenLed());
-            return 1;
-        }
-        if (step == "isopen") {
-            Say("isopen %d", exports_.IsLedOpened());
-            return 1;
-        }
-        if (step == "close") {
-            exports_.CloseLed();
-            Say("close");
-            return 1;
-        }
-        if (step == "write-hex" && left >= 1) {
-            std::string text;
-            if (!tools::ParseHexBytes(argv[i + 1], text)) return Bad(step);
-            const LARGE_INTEGER start = Now();
-            const int32_t result = exports_.Write2Led(text.c_str());
-            Say("write %d ms=%ld", result, MillisecondsSince(start));
-            return 2;
-        }
-        if (step == "write-null") {
-            Say("write-null %d", exports_.Write2Led(nullptr));
-            return 1;
-        }
-        if (step == "clear") {
-            const LARGE_INTEGER start = Now();
-            const int32_t result = exports_.ClearLed();
-            Say("clear %d ms=%ld", result, MillisecondsSince(start));
-            return 1;
-        }
-        long number = 0;
-        if (step == "mode" && left >= 1 && ParseNumber(argv[i + 1], number)) {
-            exports_.SetShowMode(static_cast<unsigned char>(number));
-            Say("mode");
-            return 2;
-        }
-        if (step == "att") return Attributes();
-        if (step == "att-null") {
-            Say("att-null %d", exports_.GetLEDAtt(nullptr));
-            return 1;
-        }
-        if (step == "ver") {
-            Say("ver %.9g", static_cast<double>(exports_.GetVer()));
-            return 1;
-        }
-        if (step == "version-info") return VersionInfo();
-        if (step == "cdecl-check" && left >= 1 && ParseNumber(argv[i + 1], number) && number > 0) {
-            CdeclCheck(number);
-            return 2;
-        }
-        if (step == "sleep" && left >= 1 && ParseNumber(argv[i + 1], number) && number >= 0) {
-            Sleep(static_cast<DWORD>(number));
-            Say("sleep %ld", number);
-            return 2;
-        }
-        if (step == "wait") {
-            Say("wait");
-            char line[64];
-            if (std::fgets(line, sizeof line, stdin) == nullptr) Say("wait no-input");
-            return 1;
-        }
-        if (step == "unload") {
-            const BOOL freed = FreeLibrary(module_);
-            module_ = nullptr;
-            Say("unload %d", freed ? 1 : 0);
-            return 1;
-        }
-        return Bad(step);
+        const StepHost host{exports_, [](const std::string& line) { Say("%s", line.c_str()); }, [](const std::string&) {
+                                char line[64];
+                                if (std::fgets(line, sizeof line, stdin) == nullptr) Say("ask no-input");
+                            }};
+        const size_t used = RunStep(host, words, at);
+        if (used == 0) Say("error bad-step=%s", step.c_str());
+        return used;
     }
 
 private:
-    int Bad(const std::string& step) {
-        Say("error bad-step=%s", step.c_str());
-        return 0;
-    }
+    struct OwnStep {
+        const char* word;
+        bool takesNumber;  // a count above 0 follows the word
+        void (Host::*run)(long number);
+    };
+    static const OwnStep kOwnSteps[8];
 
-    bool Init(char** args) {
-        PortSettings settings;
-        std::memset(&settings, 0, sizeof settings);
-        long baud = 0, dataBits = 0, stopBits = 0;
-        if (std::strlen(args[0]) >= sizeof settings.portName || std::strlen(args[4]) >= sizeof settings.parityWord ||
-            !ParseNumber(args[1], baud) || !ParseNumber(args[2], dataBits) || !ParseNumber(args[3], stopBits)) {
-            Bad("init");
-            return false;
-        }
-        std::strcpy(settings.portName, args[0]);
-        std::strcpy(settings.parityWord, args[4]);
-        settings.baudRate = static_cast<int32_t>(baud);
-        settings.dataBits = static_cast<int32_t>(dataBits);
-        settings.stopBits = static_cast<int32_t>(stopBits);
-        exports_.InitLed(&settings);
-        Say("init");
-        return true;
+    void InitNull(long) {
+        exports_.InitLed(nullptr);
+        Say("init-null");
+    }
+    void WriteNull(long) { Say("write-null %d", exports_.Write2Led(nullptr)); }
+    void AttNull(long) { Say("att-null %d", exports_.GetLEDAtt(nullptr)); }
+    void Ver(long) { Say("ver %.9g", static_cast<double>(exports_.GetVer())); }
+    void Unload(long) {
+        const BOOL freed = FreeLibrary(module_);
+        module_ = nullptr;
+        Say("unload %d", freed ? 1 : 0);
     }
 
     // Fills a record with a pattern, lets the DLL write it, and reports every field plus whether
     // every byte outside the fields and after each text's NUL kept the pattern.
-    int Attributes() {
+    void Attributes(long) {
         const unsigned char kPattern = 0xCC;
         static unsigned char raw[sizeof(LEDAtt)];
         std::memset(raw, kPattern, sizeof raw);
@@ -323,16 +235,15 @@ private:
             "touched-outside=%u",
             result, record->dots, record->rowChars, record->rowWideChars, record->twoRows, hex[0].c_str(),
             hex[1].c_str(), hex[2].c_str(), static_cast<unsigned>(touched));
-        return 1;
     }
 
-    int VersionInfo() {
+    void VersionInfo(long) {
         DWORD ignored = 0;
         const DWORD size = GetFileVersionInfoSizeA(path_.c_str(), &ignored);
         std::string block(size, '\0');
         if (size == 0 || !GetFileVersionInfoA(path_.c_str(), 0, size, &block[0])) {
             Say("version-info none error=%lu", GetLastError());
-            return 1;
+            return;
         }
         WORD* translation = nullptr;
         UINT translationSize = 0;
@@ -344,12 +255,11 @@ private:
             !VerQueryValueA(&block[0], "\\", reinterpret_cast<void**>(&fixed), &fixedSize) ||
             fixedSize < sizeof(VS_FIXEDFILEINFO)) {
             Say("version-info incomplete");
-            return 1;
+            return;
         }
         Say("version-info language=%04X codepage=%04X file=%u.%u.%u.%u", translation[0], translation[1],
             unsigned{HIWORD(fixed->dwFileVersionMS)}, unsigned{LOWORD(fixed->dwFileVersionMS)},
             unsigned{HIWORD(fixed->dwFileVersionLS)}, unsigned{LOWORD(fixed->dwFileVersionLS)});
-        return 1;
     }
 
     // Each round calls all nine exports through their pointers, on a port that cannot open so
@@ -390,6 +300,13 @@ private:
     Exports exports_{};
 };
 
+const Host::OwnStep Host::kOwnSteps[8] = {
+    {"init-null", false, &Host::InitNull},   {"write-null", false, &Host::WriteNull},
+    {"att", false, &Host::Attributes},       {"att-null", false, &Host::AttNull},
+    {"ver", false, &Host::Ver},              {"version-info", false, &Host::VersionInfo},
+    {"cdecl-check", true, &Host::CdeclCheck}, {"unload", false, &Host::Unload},
+};
+
 }  // namespace
 }  // namespace ledsign::test
 
@@ -400,10 +317,11 @@ int main(int argc, char** argv) {
     }
     ledsign::test::Host host;
     if (!host.Load(argv[1])) return 3;
-    for (int i = 2; i < argc;) {
-        const int used = host.Step(argv, i, argc);
+    const std::vector<std::string> words(argv + 2, argv + argc);
+    for (size_t at = 0; at < words.size();) {
+        const size_t used = host.Step(words, at);
         if (used == 0) return 2;
-        i += used;
+        at += used;
     }
     return 0;
 }

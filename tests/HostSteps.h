@@ -17,6 +17,7 @@
 //                                     unplug it, ...) before the next step
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,8 @@ struct StepHost {
     tools::PluginExports exports{};
     std::function<void(const std::string& line)> say;
     std::function<void(const std::string& what)> ask;
+
+    bool Said(const std::string& line) const { return say(line), true; }
 };
 
 inline bool ParseNumber(const std::string& text, long& value) {
@@ -48,8 +51,7 @@ inline bool ParseNumber(const std::string& text, long& value) {
 inline std::vector<std::string> StepWords(const std::string& text) {
     std::vector<std::string> words;
     for (size_t start = 0, end = 0; start <= text.size(); start = end + 1) {
-        end = text.find(' ', start);
-        if (end == std::string::npos) end = text.size();
+        end = std::min(text.find(' ', start), text.size());
         words.push_back(text.substr(start, end - start));
     }
     return words;
@@ -58,105 +60,76 @@ inline std::vector<std::string> StepWords(const std::string& text) {
 namespace steps {
 
 using Clock = std::chrono::steady_clock;
+using Host = const StepHost&;
+using Args = const std::string*;
 
 inline std::string Timed(const std::string& line, Clock::time_point start) {
     return line + " ms=" + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
 // A record is filled only from what fits it: a host that cut a port name would open another port.
-inline bool Init(const StepHost& host, const std::string* args) {
+inline bool Init(Host host, Args args) {
     long baud = 0, dataBits = 0, stopBits = 0;
-    const PortSettings sizes{};
-    if (args[0].size() >= sizeof sizes.portName || args[4].size() >= sizeof sizes.parityWord ||
+    const PortSettings fits{};
+    if (args[0].size() >= sizeof fits.portName || args[4].size() >= sizeof fits.parityWord ||
         !ParseNumber(args[1], baud) || !ParseNumber(args[2], dataBits) || !ParseNumber(args[3], stopBits)) {
         return false;
     }
     const PortSettings settings = MakePortSettings(args[0], static_cast<int32_t>(baud), static_cast<int32_t>(dataBits),
                                                    static_cast<int32_t>(stopBits), args[4].c_str());
     host.exports.InitLed(&settings);
-    host.say("init");
-    return true;
+    return host.Said("init");
 }
 
-inline void Write(const StepHost& host, const std::string& text) {
+inline bool Write(Host host, const std::string& text) {
     const Clock::time_point start = Clock::now();
-    const int32_t result = host.exports.Write2Led(text.c_str());
-    host.say(Timed("write " + std::to_string(result), start));
+    return host.Said(Timed("write " + std::to_string(host.exports.Write2Led(text.c_str())), start));
 }
 
-inline void WriteUntilItWorks(const StepHost& host, const std::string& text) {
+inline bool WriteUntilItWorks(Host host, Args args) {
     const Clock::time_point start = Clock::now();
     std::string tries;
-    int32_t result = -1;
-    while (result != 1 && Clock::now() - start < std::chrono::seconds(6)) {
+    for (int32_t result = 0; result != 1 && Clock::now() - start < std::chrono::seconds(6);) {
         if (!tries.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(250));
-        result = host.exports.Write2Led(text.c_str());
+        result = host.exports.Write2Led(args[0].c_str());
         tries += (tries.empty() ? "" : ",") + std::to_string(result);
     }
-    host.say(Timed("write-until " + std::to_string(result), start) + " tries=" + tries);
+    return host.Said(Timed("write-until " + tries.substr(tries.rfind(',') + 1), start) + " tries=" + tries);
 }
 
 struct Kind {
     const char* word;
     size_t arguments;
-    bool (*run)(const StepHost& host, const std::string* args);
+    bool (*run)(Host host, Args args);
 };
 
 inline const Kind kKinds[] = {
     {"init", 5, Init},
-    {"open", 0, [](const StepHost& host, const std::string*) {
-         host.say("open " + std::to_string(host.exports.OpenLed()));
-         return true;
-     }},
-    {"isopen", 0, [](const StepHost& host, const std::string*) {
-         host.say("isopen " + std::to_string(host.exports.IsLedOpened()));
-         return true;
-     }},
-    {"close", 0, [](const StepHost& host, const std::string*) {
+    {"open", 0, [](Host host, Args) { return host.Said("open " + std::to_string(host.exports.OpenLed())); }},
+    {"isopen", 0, [](Host host, Args) { return host.Said("isopen " + std::to_string(host.exports.IsLedOpened())); }},
+    {"close", 0, [](Host host, Args) {
          const Clock::time_point start = Clock::now();
          host.exports.CloseLed();
-         host.say(Timed("close", start));
-         return true;
+         return host.Said(Timed("close", start));
      }},
-    {"write", 1, [](const StepHost& host, const std::string* args) {
-         Write(host, args[0]);
-         return true;
-     }},
-    {"write-hex", 1, [](const StepHost& host, const std::string* args) {
-         std::string bytes;
-         if (!tools::ParseHexBytes(args[0], bytes)) return false;
-         Write(host, bytes);
-         return true;
-     }},
-    {"write-until", 1, [](const StepHost& host, const std::string* args) {
-         WriteUntilItWorks(host, args[0]);
-         return true;
-     }},
-    {"clear", 0, [](const StepHost& host, const std::string*) {
+    {"write", 1, [](Host host, Args args) { return Write(host, args[0]); }},
+    {"write-hex", 1, [](Host host, Args args) { std::string bytes; return tools::ParseHexBytes(args[0], bytes) && Write(host, bytes); }},
+    {"write-until", 1, WriteUntilItWorks},
+    {"clear", 0, [](Host host, Args) {
          const Clock::time_point start = Clock::now();
-         const int32_t result = host.exports.ClearLed();
-         host.say(Timed("clear " + std::to_string(result), start));
-         return true;
+         return host.Said(Timed("clear " + std::to_string(host.exports.ClearLed()), start));
      }},
-    {"mode", 1, [](const StepHost& host, const std::string* args) {
+    {"mode", 1, [](Host host, Args args) {
          long mode = 0;
-         if (!ParseNumber(args[0], mode)) return false;
-         host.exports.SetShowMode(static_cast<unsigned char>(mode));
-         host.say("mode");
-         return true;
+         return ParseNumber(args[0], mode) && (host.exports.SetShowMode(static_cast<unsigned char>(mode)), host.Said("mode"));
      }},
-    {"sleep", 1, [](const StepHost& host, const std::string* args) {
+    {"sleep", 1, [](Host host, Args args) {
          long ms = 0;
          if (!ParseNumber(args[0], ms) || ms < 0) return false;
          std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-         host.say("sleep " + args[0]);
-         return true;
+         return host.Said("sleep " + args[0]);
      }},
-    {"ask", 1, [](const StepHost& host, const std::string* args) {
-         host.say("ask " + args[0]);
-         host.ask(args[0]);
-         return true;
-     }},
+    {"ask", 1, [](Host host, Args args) { return host.Said("ask " + args[0]) && (host.ask(args[0]), true); }},
 };
 
 }  // namespace steps
@@ -166,20 +139,16 @@ inline const Kind kKinds[] = {
 inline size_t RunStep(const StepHost& host, const std::vector<std::string>& words, size_t at) {
     for (const steps::Kind& kind : steps::kKinds) {
         if (words[at] != kind.word) continue;
-        if (words.size() - at - 1 < kind.arguments || !kind.run(host, &words[at + 1])) return 0;
-        return kind.arguments + 1;
+        return words.size() - at - 1 >= kind.arguments && kind.run(host, &words[at + 1]) ? kind.arguments + 1 : 0;
     }
     return 0;
 }
 
 // Runs every step of `words`; false at the first it cannot run.
 inline bool RunSteps(const StepHost& host, const std::vector<std::string>& words) {
-    for (size_t at = 0; at < words.size();) {
-        const size_t used = RunStep(host, words, at);
-        if (used == 0) return false;
-        at += used;
-    }
-    return true;
+    size_t used = 1;
+    for (size_t at = 0; at < words.size() && used > 0; at += used) used = RunStep(host, words, at);
+    return used > 0;
 }
 
 }  // namespace ledsign::test

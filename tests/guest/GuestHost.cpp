@@ -96,16 +96,6 @@ std::string Held(const std::string& line) {
     return text;
 }
 
-int Queued(const std::string& line) {
-    const int fd = open(("/dev/" + line).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    int queued = -1;
-    if (fd >= 0) {
-        ioctl(fd, TIOCOUTQ, &queued);
-        close(fd);
-    }
-    return queued;
-}
-
 // The device number of /dev/<line> while it is there, for HoldsDevice once it has gone; 0 when none.
 dev_t DeviceOf(const std::string& line) {
     struct stat status {};
@@ -192,7 +182,7 @@ void AskAround(const std::string& what, const std::string& line, dev_t& device) 
     if (what == "unplug") device = DeviceOf(line);
     if (what == "replug") Say("replugging holds=%d", HoldsDevice(device) ? 1 : 0);
     Ask(what.c_str());
-    if (what == "stall") Say("stalled filled=%d queued=%d", FillUntilStuck(line), Queued(line));
+    if (what == "stall") Say("stalled filled=%d", FillUntilStuck(line));
     if (what == "unplug") Say("unplugged gone=%d", WaitFor("/dev/" + line, false, 5000) ? 1 : 0);
     if (what == "replug") Say("replugged back=%s", AdapterBack().c_str());
 }

@@ -26,6 +26,7 @@
 #include "Plugin.h"
 #include "ProcessProbe.h"
 #include "SignCases.h"
+#include "TraceLines.h"
 #include "serial/PosixTermios.h"
 #include "tools/common/TextFormat.h"
 
@@ -247,14 +248,14 @@ void UnplugInDrain() {
 }
 
 // One Write2Led as the plug-in's trace shows it: each write's bytes, and each pause (empty bytes).
-struct Step {
+struct TracedStep {
     std::string bytes;
     int pauseMs;
 };
 
-std::vector<Step> TracedSteps(const SignCase& c, const std::string& line, int32_t baud) {
+std::vector<TracedStep> TracedSteps(const SignCase& c, const std::string& line, int32_t baud) {
     setenv("LEDSIGN_TRACE", "1", 1);
-    std::vector<Step> steps;
+    std::vector<TracedStep> steps;
     {
         Plugin plugin(c.sign);
         unsetenv("LEDSIGN_TRACE");
@@ -269,15 +270,11 @@ std::vector<Step> TracedSteps(const SignCase& c, const std::string& line, int32_
         lseek(trace, 0, SEEK_SET);
         FILE* text = fdopen(trace, "r");
         char traced[512];
-        while (std::fgets(traced, sizeof traced, text) != nullptr) {
-            if (const char* write = std::strstr(traced, " write ")) {
-                Step step{"", 0};
-                const char* result = std::strstr(write, " = ");
-                if (result != nullptr) tools::ParseHexBytes(std::string(write + 7, result), step.bytes);
-                steps.push_back(step);
-            } else if (const char* pause = std::strstr(traced, " pause ")) {
-                steps.push_back({"", std::atoi(pause + 7)});
-            }
+        for (std::string event; std::fgets(traced, sizeof traced, text) != nullptr;) {
+            if (!TraceEvent(traced, c.dll, event)) continue;
+            TracedStep step{"", event.rfind("pause ", 0) == 0 ? std::atoi(event.c_str() + 6) : 0};
+            if (event.rfind("write ", 0) == 0) tools::ParseHexBytes(event.substr(6, event.rfind(" = ") - 6), step.bytes);
+            if (!step.bytes.empty() || step.pauseMs > 0) steps.push_back(step);
         }
         std::fclose(text);
     }
@@ -303,10 +300,10 @@ void Bench() {
         for (const SignCase& c : kSignCases) {
             const int kCalls = c.escLine ? 20 : 4;  // a batch
             const int32_t baud = c.fixedLine ? 2400 : 9600;
-            const std::vector<Step> steps = TracedSteps(c, line, baud);
+            const std::vector<TracedStep> steps = TracedSteps(c, line, baud);
             int pausesMs = 0, writes = 0;
             size_t bytes = 0;
-            for (const Step& step : steps) {
+            for (const TracedStep& step : steps) {
                 pausesMs += step.pauseMs;
                 bytes += step.bytes.size();
                 writes += step.bytes.empty() ? 0 : 1;
@@ -322,7 +319,7 @@ void Bench() {
                 pluginMs = std::min(pluginMs, MsSince(start) / kCalls);
                 start = Clock::now();
                 for (int call = 0; call < kCalls; ++call) {
-                    for (const Step& step : steps) {
+                    for (const TracedStep& step : steps) {
                         if (step.bytes.empty()) {
                             std::this_thread::sleep_for(std::chrono::milliseconds(step.pauseMs));
                             continue;

@@ -40,23 +40,17 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 2000) {
     return true;
 }
 
-// Bytes waiting to be read on a descriptor.
-int Waiting(int fd) {
+// The bytes in a descriptor's input queue, or with TIOCOUTQ its output queue (a pty hands written
+// bytes over at once).
+int Waiting(int fd, unsigned long queue = FIONREAD) {
     int count = -1;
-    ioctl(fd, FIONREAD, &count);
+    ioctl(fd, queue, &count);
     return count;
 }
 
 // Waits until the port's input queue holds `count` bytes (the pty hands bytes over shortly).
 bool WaitForWaiting(const SerialPort& port, size_t count) {
     return WaitFor([&] { return Waiting(port.Platform().fd) == static_cast<int>(count); });
-}
-
-// Bytes in the port's output queue (a pty hands written bytes over at once).
-int OutputQueued(const SerialPort& port) {
-    int count = -1;
-    ioctl(port.Platform().fd, TIOCOUTQ, &count);
-    return count;
 }
 
 // A pty's master as the device, and a port opened on its slave at 9600 8N1.
@@ -101,7 +95,7 @@ TEST_F(SerialRead, FollowsTheLengthRuleAndPurgesBothQueues) {
             EXPECT_EQ(line.port.Platform().inQueue, 0u);
         }
         EXPECT_EQ(Waiting(line.port.Platform().fd), 0);
-        EXPECT_EQ(OutputQueued(line.port), 0);
+        EXPECT_EQ(Waiting(line.port.Platform().fd, TIOCOUTQ), 0);
     }
 }
 
@@ -127,7 +121,7 @@ TEST_F(SerialPurge, EmptiesBothQueues) {
     ASSERT_TRUE(Deliver("IN"));
     port.Purge();
     EXPECT_EQ(Waiting(port.Platform().fd), 0);
-    EXPECT_EQ(OutputQueued(port), 0);
+    EXPECT_EQ(Waiting(port.Platform().fd, TIOCOUTQ), 0);
 }
 
 // Opening discards stale input, but a device that is slow to take in what the last holder wrote
@@ -285,26 +279,22 @@ TEST_F(SerialMonitor, WithoutAHookNotificationsAreSkipped) {
 }
 
 TEST_F(SerialMonitor, StopsPromptlyWhateverItIsWaitingFor) {
-    struct Case {
-        const char* name;
-        bool bytesWaiting;  // with bytes waiting the thread sits in the notify delay
-    };
-    const Case cases[] = {{"in the poll pause of a quiet line", false}, {"in the notify delay", true}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    // With bytes waiting the thread sits in the notify delay.
+    for (const bool bytesWaiting : {false, true}) {
+        SCOPED_TRACE(bytesWaiting ? "in the notify delay" : "in the poll pause of a quiet line");
         Notifications notifications;
         PortOnPty line;  // a line of its own for each case
         ASSERT_EQ(line.opened, 1);
         const size_t monitorsBefore = MonitorThreads();
         line.port.StartMonitor(10000, 10000);
         EXPECT_EQ(MonitorThreads(), monitorsBefore + 1);
-        if (c.bytesWaiting) line.device.Send("data");
+        if (bytesWaiting) line.device.Send("data");
         std::this_thread::sleep_for(milliseconds(50));
         const auto start = Clock::now();
         line.port.StopMonitor();
         const int64_t took = MillisecondsSince(start);
         EXPECT_LT(took, 250) << "stop took " << took << " ms";
-        RecordProperty(c.bytesWaiting ? "stopInNotifyDelayMs" : "stopInPollPauseMs", static_cast<int>(took));
+        RecordProperty(bytesWaiting ? "stopInNotifyDelayMs" : "stopInPollPauseMs", static_cast<int>(took));
         EXPECT_FALSE(line.port.MonitorHeld());
         EXPECT_EQ(MonitorThreads(), monitorsBefore);
         EXPECT_EQ(notifications.Count(), 0u);
@@ -353,14 +343,11 @@ TEST_F(SerialMonitor, StartWhileRunningDoesNothing) {
 
 TEST_F(SerialMonitor, WithNoPortHeldTheThreadEndsAtOnceWithExitCodeZero) {
     port.Close();  // each case's port opens the line in the end
-    struct Case {
-        const char* name;
-        std::string portName;  // empty: never configured
-    };
-    for (const Case& c : {Case{"never opened", ""}, Case{"open failed", "nosuchtty9"}}) {
-        SCOPED_TRACE(c.name);
+    // No name: never configured.
+    for (const std::string portName : {"", "nosuchtty9"}) {
+        SCOPED_TRACE(portName.empty() ? "never opened" : "open failed");
         SerialPort idle;
-        if (!c.portName.empty()) ASSERT_EQ(OpenAt9600(idle, c.portName), -1);
+        if (!portName.empty()) ASSERT_EQ(OpenAt9600(idle, portName), -1);
         idle.StartMonitor(10, 10);
         uint32_t exitCode = 99;
         ASSERT_TRUE(WaitFor([&] { return idle.MonitorEnded(&exitCode); }, 1000));

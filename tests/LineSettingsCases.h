@@ -1,9 +1,11 @@
 // The serial module's case tables, each run against both backends: line settings and the framing
 // each must give (checked against the termios the POSIX backend builds and the device control block
-// the Win32 backend builds), and Read's length rule.
+// the Win32 backend builds), Read's length rule, and the line most cases open.
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "serial/SerialPort.h"
 
@@ -51,5 +53,18 @@ inline constexpr ReadRuleCase kReadRuleCases[] = {
     {"fixed 150 is bounded to the buffer", 150, 120, 100, true},
     {"more than the buffer waiting is bounded", 0, 130, 100, true},
 };
+
+// Opens `port` on `name` at 9600 baud, 8 data bits, 1 stop bit, no parity; Open's result.
+inline int32_t OpenAt9600(SerialPort& port, std::string_view name) {
+    port.Configure(name, 9600, 8, 1, "NONE");
+    return port.Open();
+}
+
+// The bytes the device side sends for a Read case: "ABC...Z" repeated.
+inline std::string Pattern(size_t count) {
+    std::string bytes;
+    for (size_t i = 0; i < count; ++i) bytes += static_cast<char>('A' + i % 26);
+    return bytes;
+}
 
 }  // namespace ledsign::test

@@ -12,7 +12,7 @@
 
 namespace ledsign::test {
 
-Pty::Pty() {
+Pty::Pty(bool reading) : paused_(!reading) {
     master_ = OpenPtyMaster(slavePath_);
     if (master_ < 0) throw std::runtime_error("no pty");
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);

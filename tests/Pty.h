@@ -52,7 +52,8 @@ inline std::chrono::microseconds GapBefore(const std::vector<Chunk>& chunks, siz
 
 class Pty {
 public:
-    Pty();
+    // `reading` false: the sign side reads nothing until Resume, and what is written waits in the pty.
+    explicit Pty(bool reading = true);
     ~Pty();
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;

@@ -1,11 +1,11 @@
 // The serial module's POSIX backend over pseudo-terminals.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
 
 #include "LineSettingsCases.h"
+#include "ProcessProbe.h"
 #include "Pty.h"
 #include "serial/PosixTermios.h"
 #include "serial/SerialPort.h"
@@ -82,6 +82,7 @@ TEST(WriteDeadlineMs, IsTwiceTheLineTimeAtTwelveBitsAByteAndTwoSeconds) {
     for (const Case& c : cases) EXPECT_EQ(WriteDeadlineMs(c.count, c.baud), c.deadlineMs) << c.count << " " << c.baud;
 }
 
+
 TEST(SerialPort, OpensAPtyWithTheConfiguredSettingsAndWritesToIt) {
     HeldPty pty;
     SerialPort port;
@@ -128,8 +129,7 @@ TEST(SerialPort, OpenFailuresReportTheirResultAndLeaveThePortClosed) {
     }
     // A refused open released the device: it opens again with good settings.
     SerialPort port;
-    port.Configure(pty.PortName(), 9600, 8, 1, "NONE");
-    EXPECT_EQ(port.Open(), 1);
+    EXPECT_EQ(OpenAt9600(port, pty.PortName()), 1);
 }
 
 // A pty keeps neither character size nor parity, and answers a repeated request for them
@@ -158,8 +158,7 @@ TEST(SerialPort, AnXoffFromTheSignSideDoesNotStopTheOutput) {
     HeldPty pty;
     pty.Send("\x13");
     SerialPort port;
-    port.Configure(pty.PortName(), 9600, 8, 1, "NONE");
-    ASSERT_EQ(port.Open(), 1);
+    ASSERT_EQ(OpenAt9600(port, pty.PortName()), 1);
     EXPECT_EQ(port.Write("AB", 2), 1);
     EXPECT_EQ(pty.WaitForBytes(2), "AB");
     pty.Send("\x13");
@@ -182,23 +181,14 @@ TEST(SerialPort, OpenBeforeConfigureFails) {
 TEST(SerialPort, HoldsTheDeviceExclusively) {
     Pty pty;
     SerialPort first;
-    first.Configure(pty.PortName(), 9600, 8, 1, "NONE");
-    ASSERT_EQ(first.Open(), 1);
+    ASSERT_EQ(OpenAt9600(first, pty.PortName()), 1);
     SerialPort second;
-    second.Configure(pty.PortName(), 9600, 8, 1, "NONE");
-    EXPECT_EQ(second.Open(), -1);
-
-    // Another process fails too.
-    const pid_t child = fork();
-    if (child == 0) {
-        SerialPort other;
-        other.Configure(pty.PortName(), 9600, 8, 1, "NONE");
-        _exit(other.Open() == -1 ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-
+    EXPECT_EQ(OpenAt9600(second, pty.PortName()), -1);
+    const ChildRun other = RunInChild([&] {
+        SerialPort port;
+        return OpenAt9600(port, pty.PortName()) == -1 ? 0 : 1;
+    });
+    EXPECT_EQ(other.status, 0) << "another process opened it";
     first.Close();
     EXPECT_EQ(second.Open(), 1);
 }
@@ -206,8 +196,7 @@ TEST(SerialPort, HoldsTheDeviceExclusively) {
 TEST(SerialPort, OpenWhileOpenKeepsThePortAndConfigureWaitsForTheNextOpen) {
     HeldPty pty;
     SerialPort port;
-    port.Configure(pty.PortName(), 9600, 8, 1, "NONE");
-    ASSERT_EQ(port.Open(), 1);
+    ASSERT_EQ(OpenAt9600(port, pty.PortName()), 1);
     const int descriptor = port.Platform().fd;
     port.Configure(pty.PortName(), 4800, 8, 1, "NONE");
     EXPECT_EQ(port.Open(), 1);
@@ -223,8 +212,7 @@ TEST(SerialPort, OpenWhileOpenKeepsThePortAndConfigureWaitsForTheNextOpen) {
 TEST(SerialPort, CloseReleasesTheDeviceAndIsSafeTwice) {
     Pty pty;
     SerialPort port;
-    port.Configure(pty.PortName(), 9600, 8, 1, "NONE");
-    ASSERT_EQ(port.Open(), 1);
+    ASSERT_EQ(OpenAt9600(port, pty.PortName()), 1);
     port.Close();
     EXPECT_EQ(port.IsOpen(), 0);
     EXPECT_TRUE(pty.WaitForHangup());
@@ -237,8 +225,7 @@ TEST(SerialPort, DestructionClosesAHeldPort) {
     Pty pty;
     {
         SerialPort port;
-        port.Configure(pty.PortName(), 9600, 8, 1, "NONE");
-        ASSERT_EQ(port.Open(), 1);
+        ASSERT_EQ(OpenAt9600(port, pty.PortName()), 1);
     }
     EXPECT_TRUE(pty.WaitForHangup());
 }
@@ -246,8 +233,7 @@ TEST(SerialPort, DestructionClosesAHeldPort) {
 TEST(SerialPort, WriteFailsWhenTheSignSideVanishes) {
     Pty pty;
     SerialPort port;
-    port.Configure(pty.PortName(), 9600, 8, 1, "NONE");
-    ASSERT_EQ(port.Open(), 1);
+    ASSERT_EQ(OpenAt9600(port, pty.PortName()), 1);
     pty.CloseMaster();
     EXPECT_EQ(port.Write("ABC", 3), -1);
     // Released at once, and still open for the host: the next call on the sign opens it again.

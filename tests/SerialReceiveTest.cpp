@@ -3,18 +3,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <fstream>
 #include <functional>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,74 +25,10 @@
 namespace ledsign::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 int64_t MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
-}
-
-// The device end of a pty; the port under test opens the slave by name.
-class Device {
-public:
-    Device() {
-        std::string slavePath;
-        master_ = OpenPtyMaster(slavePath);
-        if (master_ < 0) throw std::runtime_error("no pty");
-        portName_ = slavePath.substr(5);  // "pts/N"
-    }
-    ~Device() { close(master_); }
-    Device(const Device&) = delete;
-    Device& operator=(const Device&) = delete;
-
-    const std::string& PortName() const { return portName_; }
-    void Send(const std::string& bytes) const {
-        ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-    // Everything the master can read until the line has been quiet for `quietMs`.
-    std::string Collect(int quietMs = 100) const {
-        std::string bytes;
-        char chunk[4096];
-        pollfd request{master_, POLLIN, 0};
-        while (poll(&request, 1, quietMs) > 0) {
-            const ssize_t got = read(master_, chunk, sizeof chunk);
-            if (got <= 0) break;
-            bytes.append(chunk, static_cast<size_t>(got));
-        }
-        return bytes;
-    }
-    static int Waiting(int fd) {
-        int count = -1;
-        ioctl(fd, FIONREAD, &count);
-        return count;
-    }
-
-private:
-    int master_ = -1;
-    std::string portName_;
-};
-
-// Opens a port on the device's line.
-void OpenOn(SerialPort& port, const Device& device) {
-    port.Configure(device.PortName(), 9600, 8, 1, "NONE");
-    ASSERT_EQ(port.Open(), 1);
-}
-
-// Waits until the port's input queue holds `count` bytes (the pty hands bytes over shortly).
-bool WaitForWaiting(const SerialPort& port, int count, int timeoutMs = 2000) {
-    const auto start = Clock::now();
-    while (Device::Waiting(port.Platform().fd) != count) {
-        if (MillisecondsSince(start) > timeoutMs) return false;
-        std::this_thread::sleep_for(milliseconds(1));
-    }
-    return true;
-}
-
-// Bytes in the port's output queue (a pty hands written bytes over at once).
-int OutputQueued(const SerialPort& port) {
-    int count = -1;
-    ioctl(port.Platform().fd, TIOCOUTQ, &count);
-    return count;
 }
 
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 2000) {
@@ -108,94 +40,113 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 2000) {
     return true;
 }
 
-std::string Pattern(size_t count) {
-    std::string bytes;
-    for (size_t i = 0; i < count; ++i) bytes += static_cast<char>('A' + i % 26);
-    return bytes;
+// The bytes in a descriptor's input queue, or with TIOCOUTQ its output queue (a pty hands written
+// bytes over at once).
+int Waiting(int fd, unsigned long queue = FIONREAD) {
+    int count = -1;
+    ioctl(fd, queue, &count);
+    return count;
 }
 
-TEST(SerialRead, FollowsTheLengthRuleAndPurgesBothQueues) {
+// Waits until the port's input queue holds `count` bytes (the pty hands bytes over shortly).
+bool WaitForWaiting(const SerialPort& port, size_t count) {
+    return WaitFor([&] { return Waiting(port.Platform().fd) == static_cast<int>(count); });
+}
+
+// A pty's master as the device, and a port opened on its slave at 9600 8N1.
+struct PortOnPty {
+    Pty device;
+    SerialPort port;
+    int32_t opened = OpenAt9600(port, device.PortName());
+
+    // Sends bytes from the device; true once they all wait in the port's input queue.
+    bool Deliver(const std::string& bytes) {
+        device.Send(bytes);
+        return WaitForWaiting(port, bytes.size());
+    }
+};
+
+// The suites whose cases start from a port open on a device's line.
+class OpenLine : public ::testing::Test, protected PortOnPty {
+protected:
+    void SetUp() override { ASSERT_EQ(opened, 1); }
+};
+class SerialRead : public OpenLine {};
+class SerialPurge : public OpenLine {};
+class SerialMonitor : public OpenLine {};
+
+TEST_F(SerialRead, FollowsTheLengthRuleAndPurgesBothQueues) {
     for (const ReadRuleCase& c : kReadRuleCases) {
         SCOPED_TRACE(c.name);
-        Device device;
-        SerialPort port;
-        OpenOn(port, device);
-        port.SetReadLength(c.readLength);
+        PortOnPty line;  // a line of its own for each case
+        ASSERT_EQ(line.opened, 1);
+        line.port.SetReadLength(c.readLength);
         const std::string sent = Pattern(c.waiting);
-        device.Send(sent);
-        ASSERT_TRUE(WaitForWaiting(port, c.waiting));
+        ASSERT_TRUE(line.Deliver(sent));
 
         int32_t asked = -1;
-        const uint8_t* got = port.Read(&asked);
+        const uint8_t* got = line.port.Read(&asked);
         EXPECT_EQ(asked, c.asked);
         EXPECT_EQ(got != nullptr, c.complete);
         if (got != nullptr) {
             const std::string expected =
-                sent.substr(0, static_cast<size_t>(c.asked)) + std::string(kReadBufferSize - c.asked, '\0');
-            EXPECT_EQ(std::string(reinterpret_cast<const char*>(got), kReadBufferSize), expected);
-            EXPECT_EQ(port.Platform().inQueue, 0u);
+                sent.substr(0, static_cast<size_t>(c.asked)) + std::string(100 - c.asked, '\0');
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(got), 100), expected);
+            EXPECT_EQ(line.port.Platform().inQueue, 0u);
         }
-        EXPECT_EQ(Device::Waiting(port.Platform().fd), 0);
-        EXPECT_EQ(OutputQueued(port), 0);
+        EXPECT_EQ(Waiting(line.port.Platform().fd), 0);
+        EXPECT_EQ(Waiting(line.port.Platform().fd, TIOCOUTQ), 0);
     }
 }
 
-TEST(SerialRead, OnAClosedPortAsksForTheAutomaticLengthAndReturnsNull) {
-    SerialPort port;
+TEST_F(SerialRead, OnAClosedPortAsksForTheAutomaticLengthAndReturnsNull) {
+    SerialPort closed;
     int32_t asked = -1;
-    EXPECT_EQ(port.Read(&asked), nullptr);
+    EXPECT_EQ(closed.Read(&asked), nullptr);
     EXPECT_EQ(asked, 50);
-    EXPECT_EQ(port.Read(nullptr), nullptr);  // no out-length: nothing stored
-    port.Purge();
+    EXPECT_EQ(closed.Read(nullptr), nullptr);  // no out-length: nothing stored
+    closed.Purge();
 }
 
-TEST(SerialRead, BufferIsZeroedBeforeEveryRead) {
-    Device device;
-    SerialPort port;
-    OpenOn(port, device);
-    device.Send("LONGER TEXT");
-    ASSERT_TRUE(WaitForWaiting(port, 11));
+TEST_F(SerialRead, BufferIsZeroedBeforeEveryRead) {
+    ASSERT_TRUE(Deliver("LONGER TEXT"));
     ASSERT_NE(port.Read(nullptr), nullptr);
-    device.Send("ab");
-    ASSERT_TRUE(WaitForWaiting(port, 2));
+    ASSERT_TRUE(Deliver("ab"));
     const uint8_t* got = port.Read(nullptr);
     ASSERT_NE(got, nullptr);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(got), 4), std::string("ab\0\0", 4));
 }
 
-TEST(SerialPurge, EmptiesBothQueues) {
-    Device device;
-    SerialPort port;
-    OpenOn(port, device);
-    device.Send("IN");
-    ASSERT_TRUE(WaitForWaiting(port, 2));
+TEST_F(SerialPurge, EmptiesBothQueues) {
+    ASSERT_TRUE(Deliver("IN"));
     port.Purge();
-    EXPECT_EQ(Device::Waiting(port.Platform().fd), 0);
-    EXPECT_EQ(OutputQueued(port), 0);
+    EXPECT_EQ(Waiting(port.Platform().fd), 0);
+    EXPECT_EQ(Waiting(port.Platform().fd, TIOCOUTQ), 0);
 }
 
 // Opening discards stale input, but a device that is slow to take in what the last holder wrote
 // still gets all of it: a pty hands its output over later, so purging the output side at open
 // would throw away bytes on their way to the far side.
 TEST(SerialOpen, DropsStaleInputButKeepsWhatAnEarlierHolderWroteForTheFarSide) {
-    Device device;
-    const int heldSlave = open(("/dev/" + device.PortName()).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    Pty device(false);
+    const int heldSlave = open(device.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(heldSlave, 0);
     // More than the far side's input buffer holds, so the rest waits in the pty until it is read.
     const std::string sent = Pattern(6000);
     {
         SerialPort writer;
-        OpenOn(writer, device);
+        ASSERT_EQ(OpenAt9600(writer, device.PortName()), 1);
         ASSERT_EQ(writer.Write(sent.data(), static_cast<uint32_t>(sent.size())), 1);
     }
     device.Send("STALE");
-    ASSERT_TRUE(WaitFor([&] { return Device::Waiting(heldSlave) == 5; }));
+    ASSERT_TRUE(WaitFor([&] { return Waiting(heldSlave) == 5; }));
     {
         SerialPort next;
-        OpenOn(next, device);
-        EXPECT_EQ(Device::Waiting(next.Platform().fd), 0);  // what waited to be read is stale
+        ASSERT_EQ(OpenAt9600(next, device.PortName()), 1);
+        EXPECT_EQ(Waiting(next.Platform().fd), 0);  // what waited to be read is stale
     }
-    EXPECT_EQ(device.Collect().size(), sent.size());
+    device.Resume();
+    EXPECT_EQ(device.Settle(100).size(), sent.size());
     close(heldSlave);
 }
 
@@ -208,10 +159,10 @@ TEST(ModuleTexts, AreGbkAndMatchTheirUtf8Forms) {
     const std::string version(SerialPort::GetModuleVersion());
     EXPECT_EQ(GbkAsUtf8(version), "当前串口通讯模块版本：1.0 2004.4 ZQ");
     // The same text whatever the port's state.
-    Device device;
+    Pty device;
     SerialPort port;
     EXPECT_EQ(port.GetModuleVersion(), version);
-    OpenOn(port, device);
+    ASSERT_EQ(OpenAt9600(port, device.PortName()), 1);
     EXPECT_EQ(port.GetModuleVersion(), version);
 
     for (const HostText& text : {kThreadCreationFailedText, kMonitorEventFailedText}) {
@@ -274,11 +225,8 @@ size_t MonitorThreads() {
     return count;
 }
 
-TEST(SerialMonitor, NotifiesAboutNotifyDelayAfterBytesArriveAndFallsQuietAfterARead) {
+TEST_F(SerialMonitor, NotifiesAboutNotifyDelayAfterBytesArriveAndFallsQuietAfterARead) {
     Notifications notifications;
-    Device device;
-    SerialPort port;
-    OpenOn(port, device);
     port.StartMonitor(150, 10);
     std::this_thread::sleep_for(milliseconds(50));
     EXPECT_EQ(notifications.Count(), 0u);
@@ -300,22 +248,16 @@ TEST(SerialMonitor, NotifiesAboutNotifyDelayAfterBytesArriveAndFallsQuietAfterAR
     port.StopMonitor();
 }
 
-TEST(SerialMonitor, AQuietLineBringsNoNotification) {
+TEST_F(SerialMonitor, AQuietLineBringsNoNotification) {
     Notifications notifications;
-    Device device;
-    SerialPort port;
-    OpenOn(port, device);
     port.StartMonitor(10, 10);
     std::this_thread::sleep_for(milliseconds(300));
     EXPECT_EQ(notifications.Count(), 0u);
     port.StopMonitor();
 }
 
-TEST(SerialMonitor, ReadsTheIntervalsOnEveryPass) {
+TEST_F(SerialMonitor, ReadsTheIntervalsOnEveryPass) {
     Notifications notifications;
-    Device device;
-    SerialPort port;
-    OpenOn(port, device);
     port.StartMonitor(5000, 10);
     EXPECT_EQ(port.NotifyDelay(), 5000u);
     EXPECT_EQ(port.PollInterval(), 10u);
@@ -328,10 +270,7 @@ TEST(SerialMonitor, ReadsTheIntervalsOnEveryPass) {
     port.StopMonitor();
 }
 
-TEST(SerialMonitor, WithoutAHookNotificationsAreSkipped) {
-    Device device;
-    SerialPort port;
-    OpenOn(port, device);
+TEST_F(SerialMonitor, WithoutAHookNotificationsAreSkipped) {
     port.StartMonitor(1, 1);
     device.Send("data");
     std::this_thread::sleep_for(milliseconds(50));
@@ -339,61 +278,51 @@ TEST(SerialMonitor, WithoutAHookNotificationsAreSkipped) {
     EXPECT_FALSE(port.MonitorHeld());
 }
 
-TEST(SerialMonitor, StopsPromptlyWhateverItIsWaitingFor) {
-    struct Case {
-        const char* name;
-        bool bytesWaiting;  // with bytes waiting the thread sits in the notify delay
-    };
-    const Case cases[] = {{"in the poll pause of a quiet line", false}, {"in the notify delay", true}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+TEST_F(SerialMonitor, StopsPromptlyWhateverItIsWaitingFor) {
+    // With bytes waiting the thread sits in the notify delay.
+    for (const bool bytesWaiting : {false, true}) {
+        SCOPED_TRACE(bytesWaiting ? "in the notify delay" : "in the poll pause of a quiet line");
         Notifications notifications;
-        Device device;
-        SerialPort port;
-        OpenOn(port, device);
+        PortOnPty line;  // a line of its own for each case
+        ASSERT_EQ(line.opened, 1);
         const size_t monitorsBefore = MonitorThreads();
-        port.StartMonitor(10000, 10000);
+        line.port.StartMonitor(10000, 10000);
         EXPECT_EQ(MonitorThreads(), monitorsBefore + 1);
-        if (c.bytesWaiting) device.Send("data");
+        if (bytesWaiting) line.device.Send("data");
         std::this_thread::sleep_for(milliseconds(50));
         const auto start = Clock::now();
-        port.StopMonitor();
+        line.port.StopMonitor();
         const int64_t took = MillisecondsSince(start);
         EXPECT_LT(took, 250) << "stop took " << took << " ms";
-        RecordProperty(c.bytesWaiting ? "stopInNotifyDelayMs" : "stopInPollPauseMs", static_cast<int>(took));
-        EXPECT_FALSE(port.MonitorHeld());
+        RecordProperty(bytesWaiting ? "stopInNotifyDelayMs" : "stopInPollPauseMs", static_cast<int>(took));
+        EXPECT_FALSE(line.port.MonitorHeld());
         EXPECT_EQ(MonitorThreads(), monitorsBefore);
         EXPECT_EQ(notifications.Count(), 0u);
         // A second stop does nothing.
-        port.StopMonitor();
-        EXPECT_FALSE(port.MonitorHeld());
+        line.port.StopMonitor();
+        EXPECT_FALSE(line.port.MonitorHeld());
         // The port stays open and usable.
-        EXPECT_EQ(port.IsOpen(), 1);
-        EXPECT_EQ(port.Write("A", 1), 1);
+        EXPECT_EQ(line.port.IsOpen(), 1);
+        EXPECT_EQ(line.port.Write("A", 1), 1);
     }
 }
 
-TEST(SerialMonitor, CloseAndDestructionEndARunningMonitor) {
+TEST_F(SerialMonitor, CloseAndDestructionEndARunningMonitor) {
     Notifications notifications;
-    Device device;
     const size_t monitorsBefore = MonitorThreads();
+    port.StartMonitor(10000, 10000);
+    device.Send("data");
+    std::this_thread::sleep_for(milliseconds(30));
+    const auto start = Clock::now();
+    port.Close();
+    EXPECT_LT(MillisecondsSince(start), 250);
+    EXPECT_FALSE(port.MonitorHeld());
+    EXPECT_EQ(port.IsOpen(), 0);
+    EXPECT_EQ(MonitorThreads(), monitorsBefore);
     {
-        SerialPort port;
-        OpenOn(port, device);
-        port.StartMonitor(10000, 10000);
-        device.Send("data");
-        std::this_thread::sleep_for(milliseconds(30));
-        const auto start = Clock::now();
-        port.Close();
-        EXPECT_LT(MillisecondsSince(start), 250);
-        EXPECT_FALSE(port.MonitorHeld());
-        EXPECT_EQ(port.IsOpen(), 0);
-        EXPECT_EQ(MonitorThreads(), monitorsBefore);
-    }
-    {
-        SerialPort port;
-        OpenOn(port, device);
-        port.StartMonitor(10000, 10000);
+        SerialPort destroyed;
+        ASSERT_EQ(OpenAt9600(destroyed, device.PortName()), 1);
+        destroyed.StartMonitor(10000, 10000);
         std::this_thread::sleep_for(milliseconds(30));
         EXPECT_EQ(MonitorThreads(), monitorsBefore + 1);
     }
@@ -401,10 +330,7 @@ TEST(SerialMonitor, CloseAndDestructionEndARunningMonitor) {
     EXPECT_EQ(notifications.Count(), 0u);
 }
 
-TEST(SerialMonitor, StartWhileRunningDoesNothing) {
-    Device device;
-    SerialPort port;
-    OpenOn(port, device);
+TEST_F(SerialMonitor, StartWhileRunningDoesNothing) {
     const size_t monitorsBefore = MonitorThreads();
     port.StartMonitor(1000, 1000);
     port.StartMonitor(20, 20);
@@ -415,36 +341,29 @@ TEST(SerialMonitor, StartWhileRunningDoesNothing) {
     EXPECT_EQ(MonitorThreads(), monitorsBefore);
 }
 
-TEST(SerialMonitor, WithNoPortHeldTheThreadEndsAtOnceWithExitCodeZero) {
-    Device device;
-    struct Case {
-        const char* name;
-        std::string portName;  // empty: never configured
-    };
-    for (const Case& c : {Case{"never opened", ""}, Case{"open failed", "nosuchtty9"}}) {
-        SCOPED_TRACE(c.name);
-        SerialPort port;
-        if (!c.portName.empty()) {
-            port.Configure(c.portName, 9600, 8, 1, "NONE");
-            ASSERT_EQ(port.Open(), -1);
-        }
-        port.StartMonitor(10, 10);
+TEST_F(SerialMonitor, WithNoPortHeldTheThreadEndsAtOnceWithExitCodeZero) {
+    port.Close();  // each case's port opens the line in the end
+    // No name: never configured.
+    for (const std::string portName : {"", "nosuchtty9"}) {
+        SCOPED_TRACE(portName.empty() ? "never opened" : "open failed");
+        SerialPort idle;
+        if (!portName.empty()) ASSERT_EQ(OpenAt9600(idle, portName), -1);
+        idle.StartMonitor(10, 10);
         uint32_t exitCode = 99;
-        ASSERT_TRUE(WaitFor([&] { return port.MonitorEnded(&exitCode); }, 1000));
+        ASSERT_TRUE(WaitFor([&] { return idle.MonitorEnded(&exitCode); }, 1000));
         EXPECT_EQ(exitCode, 0u);
-        EXPECT_TRUE(port.MonitorHeld());  // ended by itself: held until collected
+        EXPECT_TRUE(idle.MonitorHeld());  // ended by itself: held until collected
         // A new start collects the ended thread and runs again.
-        port.StartMonitor(10, 10);
-        ASSERT_TRUE(WaitFor([&] { return port.MonitorEnded(&exitCode); }, 1000));
+        idle.StartMonitor(10, 10);
+        ASSERT_TRUE(WaitFor([&] { return idle.MonitorEnded(&exitCode); }, 1000));
         // Opening collects it too, and the port then works as usual.
-        port.Configure(device.PortName(), 9600, 8, 1, "NONE");
-        ASSERT_EQ(port.Open(), 1);
-        EXPECT_FALSE(port.MonitorHeld());
-        port.Close();
+        ASSERT_EQ(OpenAt9600(idle, device.PortName()), 1);
+        EXPECT_FALSE(idle.MonitorHeld());
+        idle.Close();
     }
 }
 
-TEST(SerialMonitor, AThreadThatCannotBeStartedIsReportedToTheUser) {
+TEST_F(SerialMonitor, AThreadThatCannotBeStartedIsReportedToTheUser) {
     // In a child whose descriptor table is full, the monitor's stop signal cannot be made.
     const ChildRun run = RunInChild([] {
         const rlimit small{256, 256};

@@ -14,6 +14,8 @@
 namespace {
 
 using ledsign::SerialPort;
+using ledsign::test::OpenAt9600;
+using ledsign::test::Pattern;
 
 int failures = 0;
 
@@ -21,12 +23,6 @@ void Check(bool ok, const char* what, const std::string& detail = "") {
     if (!ok) ++failures;
     std::printf("%s %s%s%s\n", ok ? "ok" : "FAIL", what, detail.empty() ? "" : ": ", detail.c_str());
     std::fflush(stdout);
-}
-
-std::string Pattern(int count) {
-    std::string bytes;
-    for (int i = 0; i < count; ++i) bytes += static_cast<char>('A' + i % 26);
-    return bytes;
 }
 
 DWORD Waiting(const SerialPort& port, DWORD* outQueue = nullptr) {
@@ -54,8 +50,7 @@ void CheckRead() {
     for (const ledsign::test::ReadRuleCase& c : ledsign::test::kReadRuleCases) {
         const std::string name = std::string("read: ") + c.name;
         SerialPort port;
-        port.Configure("COM7", 9600, 8, 1, "NONE");
-        if (port.Open() != 1) {
+        if (OpenAt9600(port, "COM7") != 1) {
             Check(false, name.c_str(), "open failed");
             continue;
         }
@@ -68,8 +63,7 @@ void CheckRead() {
         const uint8_t* got = port.Read(&asked);
         bool ok = asked == c.asked && (got != nullptr) == c.complete;
         if (got != nullptr) {
-            const std::string expected =
-                Pattern(c.asked) + std::string(ledsign::kReadBufferSize - c.asked, '\0');
+            const std::string expected = Pattern(c.asked) + std::string(100 - c.asked, '\0');
             ok = ok && std::memcmp(got, expected.data(), expected.size()) == 0 &&
                  port.Platform().comStat.cbInQue == 0;
         }
@@ -108,10 +102,14 @@ void Pump(DWORD milliseconds, int until = 1 << 30) {
     } while (GetTickCount() - start < milliseconds && notifications < until);
 }
 
-DWORD Timed(void (*action)(SerialPort&), SerialPort& port) {
+// Ends a running monitor with `end` (StopMonitor, or Close, which closes the port too): at once,
+// and no monitor is held after.
+void CheckEndsPromptly(SerialPort& port, void (SerialPort::*end)(), const char* what) {
     const DWORD start = GetTickCount();
-    action(port);
-    return GetTickCount() - start;
+    (port.*end)();
+    const DWORD took = GetTickCount() - start;
+    Check(!port.MonitorHeld() && took < 500 && (end != &SerialPort::Close || port.IsOpen() == 0), what,
+          std::to_string(took) + " ms");
 }
 
 // Traffic brings the host window a notification about notifyDelay later; a quiet line none.
@@ -134,9 +132,7 @@ void CheckMonitorStops(SerialPort& port) {
     port.SetNotifyDelay(1);
     port.SetPollInterval(1);
     Pump(200);
-    DWORD took = Timed([](SerialPort& p) { p.StopMonitor(); }, port);
-    Check(!port.MonitorHeld() && took < 500, "monitor: stop during a pending comm-event wait is prompt",
-          std::to_string(took) + " ms");
+    CheckEndsPromptly(port, &SerialPort::StopMonitor, "monitor: stop during a pending comm-event wait is prompt");
     // What was posted before the stop is still queued; nothing may follow it.
     Pump(0);
     const int settled = notifications;
@@ -149,13 +145,11 @@ void CheckMonitorStops(SerialPort& port) {
     port.Purge();
     port.StartMonitor(10000, 10000);
     Sleep(50);
-    took = Timed([](SerialPort& p) { p.StopMonitor(); }, port);
-    Check(took < 500, "monitor: stop during the poll pause is prompt", std::to_string(took) + " ms");
+    CheckEndsPromptly(port, &SerialPort::StopMonitor, "monitor: stop during the poll pause is prompt");
     RequestBytes(port, 3);
     port.StartMonitor(10000, 10000);
     Sleep(50);
-    took = Timed([](SerialPort& p) { p.StopMonitor(); }, port);
-    Check(took < 500, "monitor: stop during the notify delay is prompt", std::to_string(took) + " ms");
+    CheckEndsPromptly(port, &SerialPort::StopMonitor, "monitor: stop during the notify delay is prompt");
 }
 
 // A monitor started again still hears traffic; Close, destruction, or a port that never opened
@@ -170,25 +164,21 @@ void CheckMonitorRestartsAndEnds(SerialPort& port) {
     Pump(3000, 1);
     Check(notifications >= 1, "monitor: a restarted monitor notifies again");
 
-    DWORD took = Timed([](SerialPort& p) { p.Close(); }, port);
-    Check(!port.MonitorHeld() && port.IsOpen() == 0 && took < 500, "monitor: close ends a running monitor",
-          std::to_string(took) + " ms");
+    CheckEndsPromptly(port, &SerialPort::Close, "monitor: close ends a running monitor");
 
     // Destruction ends a running monitor.
     SerialPort* doomed = new SerialPort;
-    doomed->Configure("COM7", 9600, 8, 1, "NONE");
-    Check(doomed->Open() == 1, "monitor: reopen");
+    Check(OpenAt9600(*doomed, "COM7") == 1, "monitor: reopen");
     doomed->StartMonitor(10000, 10000);
     Sleep(30);
     const DWORD start = GetTickCount();
     delete doomed;
-    took = GetTickCount() - start;
+    const DWORD took = GetTickCount() - start;
     Check(took < 500, "monitor: destruction ends a running monitor", std::to_string(took) + " ms");
 
     // No port held: the thread ends by itself with exit code 0.
     SerialPort idle;
-    idle.Configure("COM99", 9600, 8, 1, "NONE");
-    Check(idle.Open() == -1, "monitor: a missing port fails to open");
+    Check(OpenAt9600(idle, "COM99") == -1, "monitor: a missing port fails to open");
     idle.StartMonitor(10, 10);
     uint32_t exitCode = 99;
     const DWORD waitStart = GetTickCount();
@@ -200,8 +190,7 @@ void CheckMonitorRestartsAndEnds(SerialPort& port) {
 void CheckMonitor() {
     Check(MakeHostWindow() != nullptr, "monitor: the host window exists");
     SerialPort port;
-    port.Configure("COM7", 9600, 8, 1, "NONE");
-    if (port.Open() != 1) return Check(false, "monitor: open");
+    if (OpenAt9600(port, "COM7") != 1) return Check(false, "monitor: open");
     CheckMonitorNotifies(port);
     CheckMonitorStops(port);
     CheckMonitorRestartsAndEnds(port);

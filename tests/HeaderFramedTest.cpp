@@ -16,19 +16,14 @@ using Trace = std::vector<std::string>;
 constexpr HeaderFrameFormat kTwoRowSign{0x58, 0x20};  // a 32-dot two-row sign
 constexpr HeaderFrameFormat kOneRowSign{0x40, 0x10};  // a 16-dot one-row sign
 
-Trace TwoRowTrace(const std::string& text, std::set<uint32_t> failing = {}, int32_t* result = nullptr) {
-    RecordingLine line;
-    line.FailWrites(std::move(failing));
-    const int32_t sent = WriteTwoRowText(line, kTwoRowSign, text.c_str());
-    if (result != nullptr) *result = sent;
-    return line.Trace();
-}
+enum Encoder { kTwoRows, kOneRow };
 
-Trace OneRowTrace(const std::string& text, std::set<uint32_t> failing = {}, int32_t* result = nullptr) {
+// What the encoder puts on a line whose `failing` writes fail, counted from 1; its result in `result`.
+Trace Sent(Encoder encoder, const std::string& text, std::set<uint32_t> failing, int32_t& result) {
     RecordingLine line;
     line.FailWrites(std::move(failing));
-    const int32_t sent = WriteOneRowText(line, kOneRowSign, text.c_str());
-    if (result != nullptr) *result = sent;
+    result = encoder == kOneRow ? WriteOneRowText(line, kOneRowSign, text.c_str())
+                                : WriteTwoRowText(line, kTwoRowSign, text.c_str());
     return line.Trace();
 }
 
@@ -54,7 +49,7 @@ TEST(TwoRowEncoder, SplitsAtFirstHashAndSendsFourWritesWithPauses) {
     for (const TwoRowCase& c : cases) {
         SCOPED_TRACE(c.name);
         int32_t result = 0;
-        const Trace trace = TwoRowTrace(c.text, {}, &result);
+        const Trace trace = Sent(kTwoRows, c.text, {}, result);
         const auto length = [](const std::string& hex) { return (hex.size() + 1) / 3; };
         char header1[40], header2[40];
         std::snprintf(header1, sizeof header1, "w:05 01 03 01 00 58 20 %02zX", length(c.row1));
@@ -104,7 +99,7 @@ TEST(TwoRowEncoder, ReportsAnyFailedWriteButKeepsTheBytesOfTheProtocol) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.failingWrite);
         int32_t result = 0;
-        EXPECT_EQ(TwoRowTrace("AB#D", {c.failingWrite}, &result), c.trace);
+        EXPECT_EQ(Sent(kTwoRows, "AB#D", {c.failingWrite}, result), c.trace);
         EXPECT_EQ(result, -1);
     }
 }
@@ -123,7 +118,7 @@ TEST(OneRowEncoder, SendsTheWholeTextAsOneRow) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         int32_t result = 0;
-        EXPECT_EQ(OneRowTrace(c.text, {}, &result), c.trace);
+        EXPECT_EQ(Sent(kOneRow, c.text, {}, result), c.trace);
         EXPECT_EQ(result, 1);
     }
 }
@@ -148,9 +143,9 @@ TEST(OneRowEncoder, CutsTextsOver255BytesSoTheLengthByteMatches) {
 
 TEST(OneRowEncoder, StopsAtTheFirstFailedWriteWithoutPause) {
     int32_t result = 0;
-    EXPECT_EQ(OneRowTrace("A", {1}, &result), (Trace{"w:05 01 03 01 00 40 10 01!"}));
+    EXPECT_EQ(Sent(kOneRow, "A", {1}, result), (Trace{"w:05 01 03 01 00 40 10 01!"}));
     EXPECT_EQ(result, -1);
-    EXPECT_EQ(OneRowTrace("A", {2}, &result), (Trace{"w:05 01 03 01 00 40 10 01", "w:41!"}));
+    EXPECT_EQ(Sent(kOneRow, "A", {2}, result), (Trace{"w:05 01 03 01 00 40 10 01", "w:41!"}));
     EXPECT_EQ(result, -1);
 }
 

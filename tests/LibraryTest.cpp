@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +42,23 @@ struct LibrarySign {
     std::string reason;
 };
 
+// A sign that opens, or the test ends there with the reason.
+struct OpenSign : LibrarySign {
+    OpenSign(const char* model, const std::string& port, const char* settings = "4800,8,NONE,2")
+        : LibrarySign(model, port, settings) {
+        if (result != 1) throw std::runtime_error("ledsign_open gave " + std::to_string(result) + ": " + reason);
+    }
+};
+
+// A sign open on a pty of its own, whose slave the test holds, by its path or by its name under /dev.
+struct PtySign : HeldPty, OpenSign {
+    explicit PtySign(const char* model, const char* settings = "4800,8,NONE,2", bool byName = false)
+        : OpenSign(model, byName ? PortName() : SlavePath(), settings) {}
+};
+
+// A trace callback that keeps each line in a std::vector<std::string>.
+void KeepLine(void* lines, const char* line) { static_cast<std::vector<std::string>*>(lines)->push_back(line); }
+
 const char kZhongwenOkUtf8[] = "\xE4\xB8\xAD\xE6\x96\x87#OK";  // 中文#OK
 
 class EveryModel : public ::testing::TestWithParam<SignCase> {};
@@ -48,15 +66,13 @@ class EveryModel : public ::testing::TestWithParam<SignCase> {};
 // Each model's GBK and UTF-8 text and its clear, byte for byte as its plug-in sends them.
 TEST_P(EveryModel, SendsItsPlugInsBytes) {
     const SignCase& c = GetParam();
-    HeldPty pty;
-    LibrarySign open(c.sign, pty.SlavePath());
-    ASSERT_EQ(open.result, 1) << open.reason;
+    PtySign open(c.sign);
     EXPECT_EQ(ledsign_write(open.sign, "AB#D"), 1);
     EXPECT_EQ(ledsign_write_utf8(open.sign, kZhongwenOkUtf8), 1);
     EXPECT_EQ(ledsign_clear(open.sign), 1);
     EXPECT_STREQ(ledsign_last_error(open.sign), "");
     const std::string expected = Bytes(c.twoRowBytes) + Bytes(c.chineseBytes) + Bytes(c.clearBytes);
-    EXPECT_EQ(Hex(pty.WaitForBytes(expected.size())), Hex(expected));
+    EXPECT_EQ(Hex(open.WaitForBytes(expected.size())), Hex(expected));
 
     LEDAtt attributes{};
     ASSERT_EQ(ledsign_model_attributes(c.sign, &attributes), 1);
@@ -72,14 +88,12 @@ TEST_P(EveryModel, OpensAtItsReportedSettingsOrTheGivenOnes) {
     const SignCase& c = GetParam();
     HeldPty pty;
     {
-        LibrarySign open(c.sign, pty.SlavePath(), nullptr);
-        ASSERT_EQ(open.result, 1) << open.reason;
+        OpenSign open(c.sign, pty.SlavePath(), nullptr);
         const termios applied = pty.SlaveSettings();
         EXPECT_EQ(cfgetospeed(&applied), SpeedOf(std::stoi(c.commText)));
         EXPECT_EQ((applied.c_cflag & CSTOPB) != 0, std::string(c.commText).back() == '2');
     }
-    LibrarySign open(c.sign, pty.SlavePath(), "19200,8,EVEN,1");
-    ASSERT_EQ(open.result, 1) << open.reason;
+    OpenSign open(c.sign, pty.SlavePath(), "19200,8,EVEN,1");
     const termios applied = pty.SlaveSettings();
     EXPECT_EQ(cfgetospeed(&applied), static_cast<speed_t>(B19200));
     EXPECT_EQ(applied.c_cflag & CSTOPB, 0u);
@@ -101,18 +115,12 @@ TEST(Library, FourSignsAtOnceEachGetTheirOwnText) {
         {"brava", "E#F", "05 01 03 01 00 58 20 01 45 05 01 03 02 00 58 20 01 46"},
         {"dorun", "G#H", "05 01 03 01 00 40 10 03 47 23 48"},
     };
-    std::vector<std::unique_ptr<Pty>> lines;
-    std::vector<std::unique_ptr<LibrarySign>> signs;
-    for (const Station& station : stations) {
-        lines.push_back(std::make_unique<Pty>());
-        lines.back()->HoldSlave();
-        signs.push_back(std::make_unique<LibrarySign>(station.model, lines.back()->PortName(), nullptr));
-        ASSERT_EQ(signs.back()->result, 1) << signs.back()->reason;
-    }
+    std::vector<std::unique_ptr<PtySign>> signs;
+    for (const Station& station : stations) signs.push_back(std::make_unique<PtySign>(station.model, nullptr, /*byName=*/true));
     for (size_t index = 0; index < signs.size(); ++index) EXPECT_EQ(ledsign_write(signs[index]->sign, stations[index].text), 1);
     for (size_t index = 0; index < signs.size(); ++index) {
         const std::string expected = Bytes(stations[index].bytes);
-        EXPECT_EQ(Hex(lines[index]->SettleAfter(expected.size())), Hex(expected)) << "sign " << index;
+        EXPECT_EQ(Hex(signs[index]->SettleAfter(expected.size())), Hex(expected)) << "sign " << index;
     }
 }
 
@@ -158,8 +166,7 @@ TEST(Library, OpenResultsAndReasons) {
         if (c.result == 1) EXPECT_EQ(open.reason, "");
     }
     // Held by a sign of this process: a second open of the same device is refused.
-    LibrarySign first("elvane", pty.SlavePath());
-    ASSERT_EQ(first.result, 1);
+    OpenSign first("elvane", pty.SlavePath());
     LibrarySign second("brava", longName);
     EXPECT_EQ(second.result, -1);
     EXPECT_NE(second.reason.find("open failed: flock"), std::string::npos) << second.reason;
@@ -174,9 +181,7 @@ TEST(Library, OpenResultsAndReasons) {
 
 // UTF-8 that is not valid, or holds a character GBK lacks, gives -3 with nothing sent.
 TEST(Library, Utf8TextThatCannotBeShownIsRefusedWholly) {
-    HeldPty pty;
-    LibrarySign open("elvane", pty.SlavePath());
-    ASSERT_EQ(open.result, 1);
+    PtySign open("elvane");
     std::string tooLong;
     for (int count = 0; count < 2100; ++count) tooLong += "\xE4\xB8\xAD";  // 中: 4200 bytes of GBK
     struct Case {
@@ -198,11 +203,11 @@ TEST(Library, Utf8TextThatCannotBeShownIsRefusedWholly) {
         EXPECT_EQ(ledsign_write_utf8(open.sign, c.text.c_str()), -3);
         EXPECT_STREQ(ledsign_last_error(open.sign), c.reason);
     }
-    EXPECT_EQ(pty.Settle(50), "");
+    EXPECT_EQ(open.Settle(50), "");
     // The euro sign and a middle dot have GBK codes.
     EXPECT_EQ(ledsign_write_utf8(open.sign, "\xE2\x82\xAC\xC2\xB7"), 1);
     EXPECT_STREQ(ledsign_last_error(open.sign), "");
-    EXPECT_EQ(Hex(pty.WaitForBytes(7)), "1B 01 04 80 A1 A4 0D");
+    EXPECT_EQ(Hex(open.WaitForBytes(7)), "1B 01 04 80 A1 A4 0D");
 }
 
 TEST(Library, NullHandlesAndTheModelList) {
@@ -221,20 +226,15 @@ TEST(Library, NullHandlesAndTheModelList) {
     EXPECT_EQ(ledsign_model_name(-1), nullptr);
     EXPECT_EQ(ledsign_model_name(4), nullptr);
 
-    HeldPty pty;
-    LibrarySign open("elvane", pty.SlavePath());
-    ASSERT_EQ(open.result, 1);
+    PtySign open("elvane");
     EXPECT_EQ(ledsign_write(open.sign, nullptr), -3);
 }
 
 // The trace reaches the host's callback, one line at a time, without a line break.
 TEST(Library, TraceGoesToTheCallbackOnlyWhenOneIsSet) {
-    HeldPty pty;
-    LibrarySign open("elvane", pty.SlavePath());
-    ASSERT_EQ(open.result, 1);
+    PtySign open("elvane");
     std::vector<std::string> lines;
-    const auto keep = [](void* context, const char* line) { static_cast<std::vector<std::string>*>(context)->push_back(line); };
-    ASSERT_EQ(ledsign_set_trace(open.sign, keep, &lines), 1);
+    ASSERT_EQ(ledsign_set_trace(open.sign, KeepLine, &lines), 1);
     EXPECT_EQ(ledsign_write(open.sign, "AB"), 1);
     ASSERT_EQ(ledsign_set_trace(open.sign, nullptr, nullptr), 1);
     EXPECT_EQ(ledsign_write(open.sign, "AB"), 1);
@@ -251,20 +251,14 @@ TEST(Library, TraceGoesToTheCallbackOnlyWhenOneIsSet) {
 TEST(Library, EightSignsFromEightThreads) {
     const char* const models[] = {"elvane", "cresto", "elvane", "cresto", "brava", "dorun", "elvane", "cresto"};
     constexpr int kWrites = 5;
-    std::vector<std::unique_ptr<Pty>> lines;
-    std::vector<std::unique_ptr<LibrarySign>> signs;
-    for (const char* model : models) {
-        lines.push_back(std::make_unique<Pty>());
-        lines.back()->HoldSlave();
-        signs.push_back(std::make_unique<LibrarySign>(model, lines.back()->SlavePath()));
-        ASSERT_EQ(signs.back()->result, 1);
-    }
+    std::vector<std::unique_ptr<PtySign>> signs;
+    for (const char* model : models) signs.push_back(std::make_unique<PtySign>(model));
     std::vector<std::thread> threads;
     std::vector<int> failures(signs.size(), 0);
     for (size_t index = 0; index < signs.size(); ++index) {
         threads.emplace_back([&, index] {
             std::vector<std::string> trace;
-            ledsign_set_trace(signs[index]->sign, [](void* context, const char* line) { static_cast<std::vector<std::string>*>(context)->push_back(line); }, &trace);
+            ledsign_set_trace(signs[index]->sign, KeepLine, &trace);
             const std::string text = "S" + std::to_string(index);
             for (int write = 0; write < kWrites; ++write) failures[index] += ledsign_write(signs[index]->sign, text.c_str()) != 1;
         });
@@ -280,7 +274,7 @@ TEST(Library, EightSignsFromEightThreads) {
                                     : std::string("\x05\x01\x03\x01\x00\x40\x10\x02", 8) + row;
         std::string all;
         for (int write = 0; write < kWrites; ++write) all += one;
-        EXPECT_EQ(Hex(lines[index]->SettleAfter(all.size())), Hex(all)) << "sign " << index;
+        EXPECT_EQ(Hex(signs[index]->SettleAfter(all.size())), Hex(all)) << "sign " << index;
     }
 }
 
@@ -304,10 +298,8 @@ TEST(Library, OneSignsHeldDrainHoldsNoOtherSign) {
         return found;
     };
     const std::vector<int> before = onHeldPty();
-    LibrarySign stuck("elvane", held.SlavePath(), "9600,8,NONE,1");
-    LibrarySign going("elvane", free.SlavePath(), "9600,8,NONE,1");
-    ASSERT_EQ(stuck.result, 1);
-    ASSERT_EQ(going.result, 1);
+    OpenSign stuck("elvane", held.SlavePath(), "9600,8,NONE,1");
+    OpenSign going("elvane", free.SlavePath(), "9600,8,NONE,1");
     int descriptor = -1;
     for (const int fd : onHeldPty()) {
         if (std::find(before.begin(), before.end(), fd) == before.end()) descriptor = fd;
@@ -331,11 +323,8 @@ TEST(Library, OneSignsHeldDrainHoldsNoOtherSign) {
 TEST(Library, OneLostLineComesBackWhileTheOthersKeepWorking) {
     Pty lost;
     PortLink link(lost);
-    HeldPty steady;
-    LibrarySign first("elvane", link.Name());
-    LibrarySign second("elvane", steady.SlavePath());
-    ASSERT_EQ(first.result, 1);
-    ASSERT_EQ(second.result, 1);
+    OpenSign first("elvane", link.Name());
+    PtySign second("elvane");
     lost.CloseMaster();
     link.Remove();
     EXPECT_EQ(ledsign_write(first.sign, "A"), -1);
@@ -359,12 +348,6 @@ TEST(Library, OneLostLineComesBackWhileTheOthersKeepWorking) {
     EXPECT_EQ(Hex(back.WaitForBytes(5)), "1B 01 04 41 0D");
 }
 
-}  // namespace
-}  // namespace ledsign::test
-
-namespace ledsign::test {
-namespace {
-
 // A server that takes one connection and closes it: the next write finds the connection gone,
 // gives -1 as a lost line, and the host (which keeps SIGPIPE's default action) lives on.
 TEST(LibraryNetwork, AServerThatClosesGivesALostLineAndNoSignal) {
@@ -379,8 +362,7 @@ TEST(LibraryNetwork, AServerThatClosesGivesALostLineAndNoSignal) {
     const std::string port = "tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
     signal(SIGPIPE, SIG_DFL);
     {
-        LibrarySign open("elvane", port, "9600,8,NONE,1");
-        ASSERT_EQ(open.result, 1) << open.reason;
+        OpenSign open("elvane", port, "9600,8,NONE,1");
         const int served = accept(listener, nullptr, nullptr);
         std::string received(16, '\0');
         EXPECT_EQ(ledsign_write(open.sign, "AB"), 1);

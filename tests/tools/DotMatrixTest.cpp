@@ -1,18 +1,18 @@
 // The dot-matrix renderer and the PNG encoder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "DotPictures.h"
 #include "SignCases.h"
 #include "SkipOrFail.h"
 #include "tools/signview/DotMatrix.h"
 #include "tools/signview/PngWriter.h"
 #include "tools/common/TextCodec.h"
-
-#include <png.h>
 
 namespace ledsign::test {
 namespace {
@@ -39,22 +39,15 @@ HexFont TestFont() {
 
 // The bitmap's dots in a rectangle, one string per dot row, '#' lit and '.' dark.
 std::vector<std::string> Dots(const DotBitmap& bitmap, int left, int top, int width, int height) {
-    std::vector<std::string> rows;
-    for (int y = top; y < top + height; ++y) {
-        std::string row;
-        for (int x = left; x < left + width; ++x) row += bitmap.At(x, y) ? '#' : '.';
-        rows.push_back(row);
-    }
-    return rows;
+    return DotRows(width, height, [&](int x, int y) { return bitmap.At(left + x, top + y); });
 }
 
-int LitCount(const DotBitmap& bitmap) {
+int LitCount(const std::vector<std::string>& dots) {
     int lit = 0;
-    for (int y = 0; y < bitmap.Height(); ++y) {
-        for (int x = 0; x < bitmap.Width(); ++x) lit += bitmap.At(x, y);
-    }
+    for (const std::string& row : dots) lit += static_cast<int>(std::count(row.begin(), row.end(), '#'));
     return lit;
 }
+int LitCount(const DotBitmap& bitmap) { return LitCount(Dots(bitmap, 0, 0, bitmap.Width(), bitmap.Height())); }
 
 TEST(HexFont, ReadsGlyphLinesAndSkipsOthers) {
     const HexFont font = TestFont();
@@ -94,13 +87,7 @@ std::string SixDotBdf(int pixelSize = 6) {
 
 // A glyph's cell, one string per dot row, '#' lit and '.' dark.
 std::vector<std::string> GlyphDots(const tools::Glyph& glyph) {
-    std::vector<std::string> rows;
-    for (int y = 0; y < glyph.height; ++y) {
-        std::string row;
-        for (int x = 0; x < glyph.width; ++x) row += glyph.Dot(x, y) ? '#' : '.';
-        rows.push_back(row);
-    }
-    return rows;
+    return DotRows(glyph.width, glyph.height, [&](int x, int y) { return glyph.Dot(x, y); });
 }
 
 TEST(FreeTypeFont, ReadsGlyphsOnTheBaseline) {
@@ -142,10 +129,7 @@ TEST(DotMatrix, AKnownGlyphRendersItsDotsInItsRow) {
     const HexFont font = TestFont();
     // 32 dots in two rows: 16 dots per row, so the glyph is drawn dot for dot; row 2 starts at dot row 16.
     const DotBitmap bitmap = tools::RenderSign({128, 32, 2}, {U"", U"A"}, font);
-    const std::vector<std::string> expected = {
-        "........", "........", "........", "........", "...##...", "..#..#..", "..#..#..", ".#....#.",
-        ".#....#.", ".######.", ".#....#.", ".#....#.", ".#....#.", ".#....#.", "........", "........"};
-    EXPECT_EQ(Dots(bitmap, 0, 16, 8, 16), expected);
+    EXPECT_EQ(Dots(bitmap, 0, 16, 8, 16), kUnifontA);
     EXPECT_EQ(LitCount(bitmap), 24);
 }
 
@@ -189,37 +173,21 @@ TEST(DotMatrix, RowsOfAFontsOwnHeightUseItUnscaled) {
         SignGeometry geometry;
         tools::RowCapacity capacity;
         std::u32string text;
-        int top, height;  // of the dots compared
-        std::vector<std::string> dots;
+        int top;                        // the first dot row compared
+        std::vector<std::string> dots;  // from there down, from the left edge
     };
     const Case cases[] = {
-        {"6-dot rows, glyphs at their advance; a block from Unifont shrunk to 6 dots",
-         {24, 12, 2},
-         {0, 0},
-         U"pq\u2588",
-         0,
-         6,
-         {".........######", "##....##.######", "#.#..#.#.######", "##....##.######", "#......#.######",
-          "#......#.######"}},
-        {"6-dot rows in 6-dot cells: a narrower glyph centred",
-         {24, 12, 2},
-         {4, 2},
-         U"pq",
-         0,
-         6,
+        {"6-dot rows, glyphs at their advance; a block from Unifont shrunk to 6 dots", {24, 12, 2}, {0, 0}, U"pq\u2588", 0,
+         {".........######", "##....##.######", "#.#..#.#.######", "##....##.######", "#......#.######", "#......#.######"}},
+        {"6-dot rows in 6-dot cells: a narrower glyph centred", {24, 12, 2}, {4, 2}, U"pq", 0,
          {"............", ".##.....##..", ".#.#...#.#..", ".##.....##..", ".#.......#..", ".#.......#.."}},
-        {"16-dot row: Unifont's A",
-         {24, 16, 1},
-         {0, 0},
-         U"A",
-         3,
-         4,
+        {"16-dot row: Unifont's A", {24, 16, 1}, {0, 0}, U"A", 3,
          {"...............", "...##..........", "..#..#.........", "..#..#........."}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const DotBitmap bitmap = tools::RenderSign(c.geometry, {c.text}, fonts, c.capacity);
-        EXPECT_EQ(Dots(bitmap, 0, c.top, static_cast<int>(c.dots[0].size()), c.height), c.dots);
+        EXPECT_EQ(Dots(bitmap, 0, c.top, static_cast<int>(c.dots[0].size()), static_cast<int>(c.dots.size())), c.dots);
     }
 }
 
@@ -240,11 +208,7 @@ TEST(DotMatrix, RowsHoldExactlyTheSignsCapacity) {
         EXPECT_EQ(LitCount(render(U'\u2588', c.rowWideChars + 1)), c.width * rowHeight);
         const DotBitmap full = render(U'A', c.rowChars);
         const int cell = c.width / c.rowChars;
-        int litInLastCell = 0;
-        for (int y = 0; y < rowHeight; ++y) {
-            for (int x = c.width - cell; x < c.width; ++x) litInLastCell += full.At(x, y);
-        }
-        EXPECT_GT(litInLastCell, 0);
+        EXPECT_GT(LitCount(Dots(full, c.width - cell, 0, cell, rowHeight)), 0);  // the last cell
         EXPECT_EQ(LitCount(render(U'A', c.rowChars + 1)), LitCount(full));
     }
 }
@@ -345,18 +309,14 @@ TEST(Png, DecodesToThePictureAndIsCompressed) {
     ASSERT_EQ(height, 120u);
     const std::string png = tools::EncodePng(width, height, rgb);
     EXPECT_LT(png.size(), 2000u);
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    ASSERT_NE(png_image_begin_read_from_memory(&image, png.data(), png.size()), 0) << image.message;
-    EXPECT_EQ(image.width, 720u);
-    EXPECT_EQ(image.height, 120u);
-    image.format = PNG_FORMAT_RGB;
-    std::vector<uint8_t> decoded(PNG_IMAGE_SIZE(image));
-    ASSERT_NE(png_image_finish_read(&image, nullptr, decoded.data(), 0, nullptr), 0) << image.message;
-    EXPECT_TRUE(decoded == rgb);
+    const DecodedPng decoded = DecodePng(png, PNG_FORMAT_RGB);
+    ASSERT_FALSE(decoded.pixels.empty()) << decoded.image.message;
+    EXPECT_EQ(decoded.image.width, 720u);
+    EXPECT_EQ(decoded.image.height, 120u);
+    EXPECT_TRUE(decoded.pixels == rgb);
     // Dot (0,0) is lit (red), dot (12,0) dark.
-    EXPECT_GT(decoded[0], 200);
-    EXPECT_LT(decoded[12 * 5 * 3], 100);
+    EXPECT_GT(decoded.pixels[0], 200);
+    EXPECT_LT(decoded.pixels[12 * 5 * 3], 100);
 }
 
 TEST(Png, RefusesPixelsThatDoNotMatchTheSize) {

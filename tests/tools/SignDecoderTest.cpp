@@ -45,29 +45,24 @@ std::string Encode(const SignModel& model, const std::vector<HostCall>& calls) {
     return line.OnLine();
 }
 
-// Events as short texts: "row1=AB", "clear", "bad:<reason>".
-std::vector<std::string> Summaries(const std::vector<SignEvent>& events) {
+// Events as short texts: "row1=AB" ("row1=<UTF-8>|<GBK hex>" as the virtual sign shows it, when
+// `shown`), "clear", "bad:<reason>".
+std::vector<std::string> Summaries(const std::vector<SignEvent>& events, bool shown = false) {
     std::vector<std::string> summaries;
     for (const SignEvent& event : events) {
-        if (event.kind == SignEvent::kRow) summaries.push_back("row" + std::to_string(event.row) + "=" + event.text);
+        const std::string text = shown ? tools::GbkToUtf8Lenient(event.text) + "|" + Hex(event.text) : event.text;
+        if (event.kind == SignEvent::kRow) summaries.push_back("row" + std::to_string(event.row) + "=" + text);
         if (event.kind == SignEvent::kClear) summaries.push_back("clear");
         if (event.kind == SignEvent::kMalformed) summaries.push_back("bad:" + event.reason);
     }
     return summaries;
 }
 
-std::vector<SignEvent> DecodeWhole(const SignModel& model, const std::string& bytes) {
+// What a new decoder makes of the pieces, fed in turn, and the end of the line.
+std::vector<SignEvent> Decode(const SignModel& model, const std::vector<std::string>& pieces) {
     SignDecoder decoder(model);
     std::vector<SignEvent> events;
-    decoder.Feed(bytes, events);
-    decoder.Flush(events);
-    return events;
-}
-
-std::vector<SignEvent> DecodeByteByByte(const SignModel& model, const std::string& bytes) {
-    SignDecoder decoder(model);
-    std::vector<SignEvent> events;
-    for (const char byte : bytes) decoder.Feed(std::string(1, byte), events);
+    for (const std::string& piece : pieces) decoder.Feed(piece, events);
     decoder.Flush(events);
     return events;
 }
@@ -79,6 +74,14 @@ void ExpectEvents(const std::vector<std::string>& actual, const std::vector<std:
         EXPECT_EQ(actual[index].substr(0, expected[index].size()), expected[index]) << "event " << index;
         if (expected[index].rfind("bad:", 0) != 0) EXPECT_EQ(actual[index], expected[index]);
     }
+}
+
+// The bytes decoded whole and byte by byte: the expected events either way.
+void ExpectDecoded(const SignModel& model, const std::string& bytes, const std::vector<std::string>& expected) {
+    std::vector<std::string> byteByByte;
+    for (const char byte : bytes) byteByByte.emplace_back(1, byte);
+    ExpectEvents(Summaries(Decode(model, {bytes})), expected);
+    ExpectEvents(Summaries(Decode(model, byteByByte)), expected);
 }
 
 const std::string k199(199, 'x');
@@ -120,21 +123,13 @@ TEST(SignDecoder, ShowsWhatTheEncodersSend) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string bytes = Encode(c.model, c.calls);
-        ExpectEvents(Summaries(DecodeWhole(c.model, bytes)), c.events);
-        ExpectEvents(Summaries(DecodeByteByByte(c.model, bytes)), c.events);
+        ExpectDecoded(c.model, Encode(c.model, c.calls), c.events);
     }
 }
 
-std::string ByteList(std::initializer_list<int> values) {
-    std::string bytes;
-    for (const int value : values) bytes += static_cast<char>(value);
-    return bytes;
-}
-
 TEST(SignDecoder, ReportsMalformedAndTruncatedFrames) {
-    const std::string header = ByteList({0x05, 0x01, 0x03, 0x01, 0x00, 0x58, 0x20});
-    const std::string clear = ByteList({0x2A, 0x30, 0x31, 0x44, 0x0D});
+    const std::string header = Bytes("05 01 03 01 00 58 20");
+    const std::string clear = Bytes("2A 30 31 44 0D");
     struct Case {
         const char* name;
         const SignModel& model;
@@ -142,42 +137,35 @@ TEST(SignDecoder, ReportsMalformedAndTruncatedFrames) {
         std::vector<std::string> events;
     };
     const Case cases[] = {
-        {"header cut short by the next frame", kTwoRowHeaderSign, ByteList({0x05, 0x01, 0x03}) + header + "\x02" "AB",
+        {"header cut short by the next frame", kTwoRowHeaderSign, Bytes("05 01 03") + header + "\x02" "AB",
          {"bad:truncated header", "row1=AB"}},
-        {"header cut short by a clear", kTwoRowHeaderSign, ByteList({0x05, 0x01}) + clear, {"bad:truncated header", "clear"}},
-        {"header cut short by the line going quiet", kTwoRowHeaderSign, ByteList({0x05, 0x01, 0x03, 0x01}),
-         {"bad:truncated frame"}},
+        {"header cut short by a clear", kTwoRowHeaderSign, Bytes("05 01") + clear, {"bad:truncated header", "clear"}},
+        {"header cut short by the line going quiet", kTwoRowHeaderSign, Bytes("05 01 03 01"), {"bad:truncated frame"}},
         {"text cut short", kTwoRowHeaderSign, header + "\x05" "AB", {"bad:truncated frame"}},
         {"wrong lead byte", kTwoRowHeaderSign, "AB" + header + "\x01" "C", {"bad:bytes outside any frame", "row1=C"}},
         {"garbage between frames", kTwoRowHeaderSign, header + "\x01" "C" + "\xFF\x00" + clear,
          {"row1=C", "bad:bytes outside any frame", "clear"}},
-        {"another model's header", kTwoRowHeaderSign, ByteList({0x05, 0x01, 0x03, 0x01, 0x00, 0x40, 0x10, 0x01, 0x41}),
+        {"another model's header", kTwoRowHeaderSign, Bytes("05 01 03 01 00 40 10 01 41"),
          {"bad:malformed header: header byte 5 is 40 where 58 belongs", "bad:bytes outside any frame"}},
-        {"row 3 on a two-row sign", kTwoRowHeaderSign, ByteList({0x05, 0x01, 0x03, 0x03}), {"bad:malformed header: row"}},
-        {"row 2 on a one-row sign", kOneRowHeaderSign, ByteList({0x05, 0x01, 0x03, 0x02}), {"bad:malformed header: row"}},
-        {"misspelt clear", kOneRowHeaderSign, ByteList({0x2A, 0x30, 0x32}), {"bad:malformed clear command"}},
-        {"clear cut short", kOneRowHeaderSign, ByteList({0x2A, 0x30, 0x2A, 0x30, 0x31, 0x44, 0x0D}),
-         {"bad:truncated clear command", "clear"}},
-        {"ESC-line garbage", kTwoCodeEscSign, "junk" + ByteList({0x1B, 0x01, 0x04, 0x41, 0x0D}),
-         {"bad:bytes outside any frame", "row1=A"}},
-        {"unknown row code", kTwoCodeEscSign, ByteList({0x1B, 0x01, 0x07, 0x41, 0x0D}),
+        {"row 3 on a two-row sign", kTwoRowHeaderSign, Bytes("05 01 03 03"), {"bad:malformed header: row"}},
+        {"row 2 on a one-row sign", kOneRowHeaderSign, Bytes("05 01 03 02"), {"bad:malformed header: row"}},
+        {"misspelt clear", kOneRowHeaderSign, Bytes("2A 30 32"), {"bad:malformed clear command"}},
+        {"clear cut short", kOneRowHeaderSign, Bytes("2A 30 2A 30 31 44 0D"), {"bad:truncated clear command", "clear"}},
+        {"ESC-line garbage", kTwoCodeEscSign, "junk" + Bytes("1B 01 04 41 0D"), {"bad:bytes outside any frame", "row1=A"}},
+        {"unknown row code", kTwoCodeEscSign, Bytes("1B 01 07 41 0D"),
          {"bad:malformed frame: unknown row code 07", "bad:bytes outside any frame"}},
-        {"a second code on a one-code sign", kOneCodeEscSign, ByteList({0x1B, 0x01, 0x04}), {"bad:malformed frame: unknown row code"}},
-        {"wrong second byte", kOneCodeEscSign, ByteList({0x1B, 0x02}), {"bad:malformed frame: byte 1"}},
-        {"frame without its carriage return", kTwoCodeEscSign,
-         ByteList({0x1B, 0x01, 0x04, 0x41, 0x42, 0x1B, 0x01, 0x05, 0x44, 0x0D}), {"bad:truncated frame", "row2=D"}},
-        {"frame cut after its lead", kTwoCodeEscSign, ByteList({0x1B, 0x1B, 0x01, 0x05, 0x44, 0x0D}),
+        {"a second code on a one-code sign", kOneCodeEscSign, Bytes("1B 01 04"), {"bad:malformed frame: unknown row code"}},
+        {"wrong second byte", kOneCodeEscSign, Bytes("1B 02"), {"bad:malformed frame: byte 1"}},
+        {"frame without its carriage return", kTwoCodeEscSign, Bytes("1B 01 04 41 42 1B 01 05 44 0D"),
          {"bad:truncated frame", "row2=D"}},
-        {"line quiet before the carriage return", kOneCodeEscSign, ByteList({0x1B, 0x01, 0x01, 0x41}),
-         {"bad:truncated frame"}},
+        {"frame cut after its lead", kTwoCodeEscSign, Bytes("1B 1B 01 05 44 0D"), {"bad:truncated frame", "row2=D"}},
+        {"line quiet before the carriage return", kOneCodeEscSign, Bytes("1B 01 01 41"), {"bad:truncated frame"}},
         {"overlong row skipped to its end", kTwoCodeEscSign,
-         ByteList({0x1B, 0x01, 0x04}) + std::string(250, 'A') + "\r" + ByteList({0x1B, 0x01, 0x05, 0x42, 0x0D}),
-         {"bad:row longer than 200 bytes", "row2=B"}},
+         Bytes("1B 01 04") + std::string(250, 'A') + "\r" + Bytes("1B 01 05 42 0D"), {"bad:row longer than 200 bytes", "row2=B"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ExpectEvents(Summaries(DecodeWhole(c.model, c.bytes)), c.events);
-        ExpectEvents(Summaries(DecodeByteByByte(c.model, c.bytes)), c.events);
+        ExpectDecoded(c.model, c.bytes, c.events);
     }
 }
 
@@ -191,27 +179,17 @@ TEST(SignDecoder, EachModelDecodesItsPluginsLine) {
         EXPECT_EQ(model->geometry.width, c.width);
         EXPECT_EQ(model->geometry.height, c.height);
         EXPECT_EQ(model->geometry.rows, c.rows);
-        std::vector<std::string> shown;
-        for (const SignEvent& event : DecodeWhole(*model, Bytes(c.chineseBytes) + Bytes(c.clearBytes))) {
-            if (event.kind == SignEvent::kRow) {
-                shown.push_back("row" + std::to_string(event.row) + "=" + tools::GbkToUtf8Lenient(event.text) + "|" +
-                                Hex(event.text));
-            } else {
-                shown.push_back(event.kind == SignEvent::kClear ? "clear" : "bad:" + event.reason);
-            }
-        }
-        EXPECT_EQ(shown, c.emulatorEvents);
+        EXPECT_EQ(Summaries(Decode(*model, {Bytes(c.chineseBytes) + Bytes(c.clearBytes)}), true), c.emulatorEvents);
     }
     EXPECT_EQ(tools::FindSignModel("nosuchsign"), nullptr);
 }
 
 TEST(SignDecoder, MalformedEventsCarryTheirBytesAndPosition) {
-    const std::vector<SignEvent> events =
-        DecodeWhole(kTwoCodeEscSign, "xy" + ByteList({0x1B, 0x01, 0x04, 0x41, 0x1B, 0x01, 0x05, 0x0D}));
+    const std::vector<SignEvent> events = Decode(kTwoCodeEscSign, {"xy" + Bytes("1B 01 04 41 1B 01 05 0D")});
     ASSERT_EQ(events.size(), 3u);
     EXPECT_EQ(events[0].bytes, "xy");
     EXPECT_EQ(events[0].offset, 0u);
-    EXPECT_EQ(events[1].bytes, ByteList({0x1B, 0x01, 0x04, 0x41}));
+    EXPECT_EQ(events[1].bytes, Bytes("1B 01 04 41"));
     EXPECT_EQ(events[1].offset, 2u);
     EXPECT_EQ(events[2].offset, 6u);
 }
@@ -228,16 +206,13 @@ TEST(SignDecoder, NoiseDecodesTheSameInAnyChunking) {
         for (int index = 0; index < 50000; ++index) {
             noise += static_cast<char>(random() % 3 ? common[random() % sizeof common] : random() % 256);
         }
-        const std::vector<std::string> whole = Summaries(DecodeWhole(*model, noise));
-        SignDecoder decoder(*model);
-        std::vector<SignEvent> chunked;
-        for (size_t done = 0; done < noise.size();) {
-            const size_t size = std::min<size_t>(random() % 40, noise.size() - done);
-            decoder.Feed(noise.substr(done, size), chunked);
-            done += size;
+        std::vector<std::string> chunks;
+        for (size_t done = 0, size; done < noise.size(); done += size) {
+            size = std::min<size_t>(random() % 40, noise.size() - done);
+            chunks.push_back(noise.substr(done, size));
         }
-        decoder.Flush(chunked);
-        EXPECT_EQ(Summaries(chunked), whole);
+        const std::vector<SignEvent> chunked = Decode(*model, chunks);
+        EXPECT_EQ(Summaries(chunked), Summaries(Decode(*model, {noise})));
         for (const SignEvent& event : chunked) {
             if (event.kind == SignEvent::kMalformed) EXPECT_FALSE(event.bytes.empty()) << event.reason;
         }

@@ -12,14 +12,16 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <png.h>
 
 #include <chrono>
-#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "DotPictures.h"
 #include "Plugin.h"
 #include "ProcessProbe.h"
 #include "Pty.h"
@@ -30,6 +32,11 @@ namespace ledsign::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+struct Result {
+    int status;  // the exit status, or -1 when the program had to be stopped
+    std::string output;
+};
 
 // A child process with its standard output (and, when asked, its errors) on a pipe.
 class Child {
@@ -65,22 +72,23 @@ public:
         }
     }
 
-    // Everything until the child ends; its exit status, or -1 when it had to be stopped.
-    int Finish(int timeoutMs, std::string& output) {
+    // Everything until the child ends, and how it ended.
+    Result Finish(int timeoutMs = 20000) {
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         while (ReadSome(deadline)) {
         }
-        output = buffer_;
+        Result result{-1, buffer_};
         buffer_.clear();
         int status = 0;
         for (;;) {
             const pid_t done = waitpid(pid_, &status, WNOHANG);
             if (done == pid_) break;
-            if (Clock::now() > deadline) return -1;
+            if (Clock::now() > deadline) return result;
             usleep(10000);
         }
         reaped_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+        return result;
     }
 
 private:
@@ -102,11 +110,6 @@ private:
     std::string buffer_;
 };
 
-struct Result {
-    int status;
-    std::string output;
-};
-
 // Runs ledctl with the arguments; a first argument "--as-nobody" runs it as user and group nobody,
 // "--holding PATH" with PATH open on its descriptor 3, as a shell's `3<>PATH` leaves it.
 Result RunLedctl(std::vector<std::string> args) {
@@ -120,10 +123,7 @@ Result RunLedctl(std::vector<std::string> args) {
     args.insert(args.begin(), LEDCTL_PATH);
     if (asNobody) args.insert(args.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
     if (!holding.empty()) args.insert(args.begin(), {"/bin/sh", "-c", "exec \"$0\" \"$@\" 3<>" + holding});
-    Child ledctl(args, true);
-    Result result;
-    result.status = ledctl.Finish(20000, result.output);
-    return result;
+    return Child(args, true).Finish();
 }
 
 // One of the tools' JSON lines, or null for a line that is not JSON.
@@ -136,20 +136,62 @@ std::string Field(const std::string& line, const std::string& name) {
                                                                                      : "<none>";
 }
 
-// "row1=<text>|<gbk hex>", "clear" or "malformed" for each event line.
+// "row1=<text>|<gbk hex>", "line <speed>,<stop bits> for <expected speed>,<expected stop bits>",
+// "timing <ms needed>", "clear" or "malformed" for each event line.
 std::vector<std::string> Events(const std::string& output) {
     std::vector<std::string> events;
     std::istringstream lines(output);
     for (std::string line; std::getline(lines, line);) {
         const std::string kind = Field(line, "event");
+        nlohmann::json event = Json(line);
         if (kind == "row") {
-            events.push_back("row" + std::to_string(Json(line)["row"].get<int>()) + "=" + Field(line, "text") + "|" +
+            events.push_back("row" + std::to_string(event["row"].get<int>()) + "=" + Field(line, "text") + "|" +
                              Field(line, "gbk"));
+        } else if (kind == "line") {
+            events.push_back("line " + event["speed"].dump() + "," + event["stop_bits"].dump() + " for " +
+                             event["expected_speed"].dump() + "," + event["expected_stop_bits"].dump());
+        } else if (kind == "timing") {
+            events.push_back("timing " + event["needed_ms"].dump());
         } else if (kind != "<none>") {
             events.push_back(kind);
         }
     }
     return events;
+}
+
+// signemu started with --json, and the port its "port" event names: its first line or, with its
+// errors on the same pipe, the first such line; "<none>" when none came.
+struct VirtualSign : Child {
+    explicit VirtualSign(const std::vector<std::string>& args, bool withErrors = false) : Child(args, withErrors) {
+        std::string line = ReadLine(10000);
+        while (withErrors && !line.empty() && Field(line, "event") != "port") line = ReadLine(10000);
+        if (Field(line, "event") != "port") return;
+        port = Field(line, "port");
+        path = Field(line, "path");
+    }
+    std::string port = "<none>";  // as ledctl --port takes it
+    std::string path = "<none>";  // the device
+};
+
+// A new directory under /tmp, removed with all that is in it at the end of the scope.
+struct ScratchDirectory {
+    explicit ScratchDirectory(const std::string& prefix) : path("/tmp/" + prefix + "-XXXXXX") {
+        if (mkdtemp(path.data()) == nullptr) throw std::runtime_error("mkdtemp: " + path);
+    }
+    ~ScratchDirectory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+    std::string path;
+};
+
+// A file's contents, or "<missing>" when it cannot be read.
+std::string FileText(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return file ? text.str() : "<missing>";
 }
 
 TEST(ToolsEndToEnd, LedctlDrivesEachPluginIntoTheVirtualSign) {
@@ -158,41 +200,35 @@ TEST(ToolsEndToEnd, LedctlDrivesEachPluginIntoTheVirtualSign) {
     for (const SignCase& c : kSignCases) {
         SCOPED_TRACE(c.sign);
         // Two ledctl runs in a row: under a sanitizer each start takes long, so the sign waits 2 s.
-        Child signemu({SIGNEMU_PATH, "--model", c.sign, "--json", "--idle-exit", "2000"}, false);
-        const std::string portLine = signemu.ReadLine(10000);
-        ASSERT_EQ(Field(portLine, "event"), "port") << portLine;
-        const std::string port = Field(portLine, "port");
-
-        const Result written = RunLedctl({PluginPath(c.sign), "write", text, "--port", port});
+        VirtualSign signemu({SIGNEMU_PATH, "--model", c.sign, "--json", "--idle-exit", "2000"});
+        ASSERT_NE(signemu.port, "<none>");
+        const Result written = RunLedctl({PluginPath(c.sign), "write", text, "--port", signemu.port});
         EXPECT_EQ(written.status, 0) << written.output;
         EXPECT_NE(written.output.find("Write2Led: 1"), std::string::npos) << written.output;
-        const Result cleared = RunLedctl({PluginPath(c.sign), "clear", "--port", port});
+        const Result cleared = RunLedctl({PluginPath(c.sign), "clear", "--port", signemu.port});
         EXPECT_EQ(cleared.status, 0) << cleared.output;
-
-        std::string output;
-        EXPECT_EQ(signemu.Finish(20000, output), 0);
-        EXPECT_EQ(Events(output), c.emulatorEvents) << output;
+        const Result shown = signemu.Finish();
+        EXPECT_EQ(shown.status, 0);
+        EXPECT_EQ(Events(shown.output), c.emulatorEvents) << shown.output;
     }
 }
 
 TEST(ToolsEndToEnd, LedctlRawAndHexTextPassUnchanged) {
-    Child signemu({SIGNEMU_PATH, "--model", "dorun", "--json", "--idle-exit", "700"}, false);
-    const std::string port = Field(signemu.ReadLine(10000), "port");
-    EXPECT_EQ(RunLedctl({PluginPath("dorun"), "write", "\xC9\xCF#", "--raw", "--port", port}).status, 0);
-    EXPECT_EQ(RunLedctl({PluginPath("dorun"), "write", "BA A3 41", "--hex", "--port", port}).status, 0);
-    std::string output;
-    EXPECT_EQ(signemu.Finish(20000, output), 0);
-    EXPECT_EQ(Events(output), (std::vector<std::string>{"row1=\xE4\xB8\x8A#|C9 CF 23", "row1=\xE6\xB5\xB7" "A|BA A3 41"}));
+    VirtualSign signemu({SIGNEMU_PATH, "--model", "dorun", "--json", "--idle-exit", "700"});
+    EXPECT_EQ(RunLedctl({PluginPath("dorun"), "write", "\xC9\xCF#", "--raw", "--port", signemu.port}).status, 0);
+    EXPECT_EQ(RunLedctl({PluginPath("dorun"), "write", "BA A3 41", "--hex", "--port", signemu.port}).status, 0);
+    const Result shown = signemu.Finish();
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_EQ(Events(shown.output), (std::vector<std::string>{"row1=\xE4\xB8\x8A#|C9 CF 23", "row1=\xE6\xB5\xB7" "A|BA A3 41"}));
 }
 
 // The virtual sign checks the line at each frame: a speed the sign does not listen at is reported
 // with both values, and frames closer than the sign can take are flagged; events carry the frame.
 TEST(ToolsEndToEnd, SignemuReportsAWrongSpeedAndFramesTooClose) {
-    Child signemu({SIGNEMU_PATH, "--model", "dorun", "--json", "--idle-exit", "700"}, false);
-    const std::string port = Field(signemu.ReadLine(10000), "port");
-    EXPECT_EQ(RunLedctl({PluginPath("dorun"), "write", "A", "--port", port}).status, 0);
+    VirtualSign signemu({SIGNEMU_PATH, "--model", "dorun", "--json", "--idle-exit", "700"});
+    EXPECT_EQ(RunLedctl({PluginPath("dorun"), "write", "A", "--port", signemu.port}).status, 0);
     // Two one-row frames back to back, where the sign needs 200 ms between texts, at 9600 baud.
-    const int line = open(("/dev/" + port).c_str(), O_RDWR | O_NOCTTY);
+    const int line = open(("/dev/" + signemu.port).c_str(), O_RDWR | O_NOCTTY);
     termios settings{};
     tcgetattr(line, &settings);
     cfsetospeed(&settings, B9600);
@@ -206,34 +242,21 @@ TEST(ToolsEndToEnd, SignemuReportsAWrongSpeedAndFramesTooClose) {
     usleep(300000);
     static const char kClearThenRow[] = "*01D\r" "\x05\x01\x03\x01\x00\x40\x10\x01" "D";
     EXPECT_EQ(write(line, kClearThenRow, sizeof kClearThenRow - 1), static_cast<ssize_t>(sizeof kClearThenRow - 1));
-    std::string output;
-    EXPECT_EQ(signemu.Finish(20000, output), 0);
+    const Result shown = signemu.Finish();
+    EXPECT_EQ(shown.status, 0);
     close(line);
-    EXPECT_EQ(Events(output), (std::vector<std::string>{"row1=A|41", "line", "row1=B|42", "timing", "row1=C|43", "clear", "row1=D|44"}))
-        << output;
-    EXPECT_NE(output.find("\"frame\":\"05 01 03 01 00 40 10 01 41\""), std::string::npos) << output;
-    std::istringstream lines(output);
-    for (std::string line; std::getline(lines, line);) {
-        const nlohmann::json event = Json(line);
-        if (Field(line, "event") == "line") {
-            EXPECT_EQ(event["speed"], 9600);
-            EXPECT_EQ(event["stop_bits"], 1);
-            EXPECT_EQ(event["expected_speed"], 2400);
-            EXPECT_EQ(event["expected_stop_bits"], 1);
-        }
-        if (Field(line, "event") == "timing") EXPECT_EQ(event["needed_ms"], 200);
-    }
+    EXPECT_EQ(Events(shown.output), (std::vector<std::string>{"row1=A|41", "line 9600,1 for 2400,1", "row1=B|42",
+                                                              "timing 200", "row1=C|43", "clear", "row1=D|44"}))
+        << shown.output;
+    EXPECT_NE(shown.output.find("\"frame\":\"05 01 03 01 00 40 10 01 41\""), std::string::npos) << shown.output;
 }
 
 // Paths signemu is given are never clobbered: --link replaces only a symlink, and a --png that
 // cannot be written is refused at start.
 TEST(ToolsEndToEnd, SignemuRefusesPathsItMustNotTouch) {
-    char directory[] = "/tmp/signemu-test-XXXXXX";
-    ASSERT_NE(mkdtemp(directory), nullptr);
-    const std::string file = std::string(directory) + "/file";
-    FILE* kept = std::fopen(file.c_str(), "w");
-    std::fputs("keep me", kept);
-    std::fclose(kept);
+    const ScratchDirectory directory("signemu-test");
+    const std::string file = directory / "file";
+    std::ofstream(file) << "keep me";
     struct Case {
         const char* name;
         std::vector<std::string> args;
@@ -241,26 +264,18 @@ TEST(ToolsEndToEnd, SignemuRefusesPathsItMustNotTouch) {
     };
     const Case cases[] = {
         {"link onto a file", {"--link", file}, "is not a symlink"},
-        {"link onto a directory", {"--link", directory}, "is not a symlink"},
-        {"png that cannot be written", {"--png", std::string(directory) + "/no/such/dir/x.png"}, "cannot write --png"},
+        {"link onto a directory", {"--link", directory.path}, "is not a symlink"},
+        {"png that cannot be written", {"--png", directory / "no/such/dir/x.png"}, "cannot write --png"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<std::string> args = {SIGNEMU_PATH, "--model", kSignCases[0].sign, "--no-picture"};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        Child signemu(args, true);
-        std::string output;
-        EXPECT_EQ(signemu.Finish(10000, output), 2);
-        EXPECT_NE(output.find(c.message), std::string::npos) << output;
+        const Result refused = Child(args, true).Finish(10000);
+        EXPECT_EQ(refused.status, 2);
+        EXPECT_NE(refused.output.find(c.message), std::string::npos) << refused.output;
     }
-    char contents[16] = {};
-    kept = std::fopen(file.c_str(), "r");
-    ASSERT_NE(kept, nullptr);
-    EXPECT_EQ(std::fread(contents, 1, sizeof contents, kept), 7u);
-    std::fclose(kept);
-    EXPECT_STREQ(contents, "keep me");
-    std::remove(file.c_str());
-    rmdir(directory);
+    EXPECT_EQ(FileText(file), "keep me");
 }
 
 // Where a symlink leads, or "" for none.
@@ -272,31 +287,27 @@ std::string LinkTarget(const std::string& link) {
 // A second signemu never takes a live sign's --link, and each removes its own at its end, also when
 // its terminal hangs up (SIGHUP); a link left by a signemu that was killed leads nowhere and is taken.
 TEST(ToolsEndToEnd, SignemuKeepsAnotherSignsLinkAndRemovesItsOwnOnHangUp) {
-    char directory[] = "/tmp/signemu-link-XXXXXX";
-    ASSERT_NE(mkdtemp(directory), nullptr);
-    const std::string link = std::string(directory) + "/sign";
+    const ScratchDirectory directory("signemu-link");
+    const std::string link = directory / "sign";
     const std::vector<std::string> args = {SIGNEMU_PATH, "--model", "dorun", "--json", "--link", link};
-    Child first(args, false);
-    const std::string firstPort = Field(first.ReadLine(10000), "path");
-    ASSERT_EQ(LinkTarget(link), firstPort);
-    Child second(args, true);
-    std::string output;
-    EXPECT_EQ(second.Finish(10000, output), 2);
-    EXPECT_NE(output.find("leads to " + firstPort + ", which is there"), std::string::npos) << output;
-    EXPECT_EQ(LinkTarget(link), firstPort);
+    VirtualSign first(args);
+    ASSERT_EQ(LinkTarget(link), first.path);
+    const Result second = Child(args, true).Finish(10000);
+    EXPECT_EQ(second.status, 2);
+    EXPECT_NE(second.output.find("leads to " + first.path + ", which is there"), std::string::npos) << second.output;
+    EXPECT_EQ(LinkTarget(link), first.path);
     first.Signal(SIGHUP);
-    EXPECT_EQ(first.Finish(10000, output), 0) << output;
+    const Result hungUp = first.Finish(10000);
+    EXPECT_EQ(hungUp.status, 0) << hungUp.output;
     EXPECT_EQ(LinkTarget(link), "");
 
     ASSERT_EQ(symlink("/dev/pts/999999", link.c_str()), 0);
-    Child third(args, false);
-    const std::string thirdPort = Field(third.ReadLine(10000), "path");
-    EXPECT_EQ(LinkTarget(link), thirdPort);
+    VirtualSign third(args);
+    EXPECT_EQ(LinkTarget(link), third.path);
     third.Signal(SIGTERM);
-    EXPECT_EQ(third.Finish(10000, output), 0) << output;
+    const Result ended = third.Finish(10000);
+    EXPECT_EQ(ended.status, 0) << ended.output;
     EXPECT_EQ(LinkTarget(link), "");
-    std::remove(link.c_str());
-    rmdir(directory);
 }
 
 // A process of another user (daemon, uid 1) holding a device open, with the plug-ins' lock or
@@ -403,14 +414,13 @@ TEST(ToolsEndToEnd, LedctlPassesWhatItIsGivenAndWarnsWhatTheSignWillNotShow) {
     Result result = RunLedctl({plugin, "write", "--port", pty.PortName(), "--baud", "2400", "--", "-5"});
     EXPECT_EQ(result.status, 0) << result.output;
     EXPECT_NE(result.output.find("Write2Led: 1 (2 bytes)"), std::string::npos) << result.output;
-    Child piped({"/bin/sh", "-c", "printf 'AB' | " + std::string(LEDCTL_PATH) + " " + plugin + " write - --port " +
-                                      pty.PortName() + " --parity Even --stop-bits 3"},
-                true);
-    std::string output;
-    EXPECT_EQ(piped.Finish(20000, output), 0) << output;
-    EXPECT_NE(output.find("Write2Led: 1 (2 bytes)"), std::string::npos) << output;
-    EXPECT_NE(output.find("parity 'Even' as NONE"), std::string::npos) << output;
-    EXPECT_NE(output.find("3 stop bits as 1"), std::string::npos) << output;
+    const std::string piped = "printf 'AB' | " + std::string(LEDCTL_PATH) + " " + plugin + " write - --port " +
+                              pty.PortName() + " --parity Even --stop-bits 3";
+    result = Child({"/bin/sh", "-c", piped}, true).Finish();
+    EXPECT_EQ(result.status, 0) << result.output;
+    for (const char* shown : {"Write2Led: 1 (2 bytes)", "parity 'Even' as NONE", "3 stop bits as 1"}) {
+        EXPECT_NE(result.output.find(shown), std::string::npos) << result.output;
+    }
     result = RunLedctl({plugin, "write", std::string(40, 'W'), "--port", pty.PortName()});
     EXPECT_NE(result.output.find("row 1 (40 single-byte"), std::string::npos) << result.output;
 }
@@ -418,34 +428,20 @@ TEST(ToolsEndToEnd, LedctlPassesWhatItIsGivenAndWarnsWhatTheSignWillNotShow) {
 // A picture that cannot be written whole (here: past the file-size limit) is reported and leaves
 // the previous picture in place; none is left half-written beside it.
 TEST(ToolsEndToEnd, SignemuKeepsThePreviousPictureWhenAWriteFails) {
-    char directory[] = "/tmp/signemu-png-XXXXXX";
-    ASSERT_NE(mkdtemp(directory), nullptr);
-    const std::string png = std::string(directory) + "/sign.png";
-    FILE* previous = std::fopen(png.c_str(), "w");
-    std::fputs("previous picture", previous);
-    std::fclose(previous);
+    const ScratchDirectory directory("signemu-png");
+    const std::string png = directory / "sign.png";
+    std::ofstream(png) << "previous picture";
     // 512-byte blocks; SIGXFSZ ignored, so the write fails instead of killing signemu.
-    Child signemu({"/bin/sh", "-c", "ulimit -f 1; trap '' XFSZ; exec " + std::string(SIGNEMU_PATH) +
-                                        " --model dorun --json --idle-exit 700 --dot-pixels 32 --png " + png},
-                  true);
-    std::string line;
-    while ((line = signemu.ReadLine(10000)) != "" && Field(line, "event") != "port") {
-    }
-    ASSERT_EQ(Field(line, "event"), "port") << line;
-    EXPECT_EQ(RunLedctl({PluginPath("dorun"), "write", "AB", "--port", Field(line, "port")}).status, 0);
-    std::string output;
-    EXPECT_EQ(signemu.Finish(20000, output), 0) << output;
-    EXPECT_NE(output.find("cannot write " + png + ".part"), std::string::npos) << output;
-    char contents[32] = {};
-    previous = std::fopen(png.c_str(), "r");
-    ASSERT_NE(previous, nullptr);
-    EXPECT_EQ(std::fread(contents, 1, sizeof contents, previous), 16u);
-    std::fclose(previous);
-    EXPECT_STREQ(contents, "previous picture");
-    struct stat partial {};
-    EXPECT_NE(stat((png + ".part").c_str(), &partial), 0);
-    std::remove(png.c_str());
-    rmdir(directory);
+    VirtualSign signemu({"/bin/sh", "-c", "ulimit -f 1; trap '' XFSZ; exec " + std::string(SIGNEMU_PATH) +
+                                              " --model dorun --json --idle-exit 700 --dot-pixels 32 --png " + png},
+                        true);
+    ASSERT_NE(signemu.port, "<none>");
+    EXPECT_EQ(RunLedctl({PluginPath("dorun"), "write", "AB", "--port", signemu.port}).status, 0);
+    const Result shown = signemu.Finish();
+    EXPECT_EQ(shown.status, 0) << shown.output;
+    EXPECT_NE(shown.output.find("cannot write " + png + ".part"), std::string::npos) << shown.output;
+    EXPECT_EQ(FileText(png), "previous picture");
+    EXPECT_FALSE(std::filesystem::exists(png + ".part"));
 }
 
 // ledctl --trace shows the plug-in's trace as it comes: with --repeat, a line pulled away after the
@@ -461,8 +457,8 @@ TEST(ToolsEndToEnd, LedctlTraceShowsALineThatWasLostAndCameBack) {
     first.CloseMaster();
     Pty second;
     link.PointAt(second);
-    std::string output;
-    EXPECT_EQ(ledctl.Finish(20000, output), 1) << output;  // the second call failed
+    const Result traced = ledctl.Finish();
+    EXPECT_EQ(traced.status, 1) << traced.output;  // the second call failed
     second.WaitForBytes(frames.size());
     EXPECT_EQ(Hex(second.Received()), Hex(frames));
     const std::vector<std::string> shown = {
@@ -476,8 +472,8 @@ TEST(ToolsEndToEnd, LedctlTraceShowsALineThatWasLostAndCameBack) {
     };
     size_t at = 0;
     for (const std::string& line : shown) {
-        at = output.find(line, at);
-        ASSERT_NE(at, std::string::npos) << "no '" << line << "' in its place:\n" << output;
+        at = traced.output.find(line, at);
+        ASSERT_NE(at, std::string::npos) << "no '" << line << "' in its place:\n" << traced.output;
     }
 }
 
@@ -516,9 +512,9 @@ TEST(ToolsEndToEnd, SignemuListensOnADevice) {
     EXPECT_EQ(cfgetospeed(&settings), static_cast<speed_t>(B4800));
     EXPECT_NE(settings.c_cflag & CSTOPB, 0u);  // cresto listens at 4800,8,NONE,2
     device.Send(std::string("\x1B\x01\x01" "OK\r", 6));
-    std::string output;
-    EXPECT_EQ(signemu.Finish(20000, output), 0) << output;
-    EXPECT_EQ(Events(output), std::vector<std::string>{"row1=OK|4F 4B"}) << output;
+    const Result shown = signemu.Finish();
+    EXPECT_EQ(shown.status, 0) << shown.output;
+    EXPECT_EQ(Events(shown.output), std::vector<std::string>{"row1=OK|4F 4B"}) << shown.output;
 }
 
 // The fonts signemu is told of: one named on the command line must be there, one named in the
@@ -553,9 +549,9 @@ TEST(ToolsEndToEnd, SignemuTakesItsFontsFromOptionsAndEnvironment) {
                 break;
             }
         }
-        std::string rest;
-        EXPECT_EQ(signemu.Finish(20000, rest), c.status) << output << rest;
-        output += rest;
+        const Result rest = signemu.Finish();
+        EXPECT_EQ(rest.status, c.status) << output << rest.output;
+        output += rest.output;
         EXPECT_NE(output.find(c.message), std::string::npos) << output;
     }
 }
@@ -563,39 +559,21 @@ TEST(ToolsEndToEnd, SignemuTakesItsFontsFromOptionsAndEnvironment) {
 // The --png file, decoded by libpng, is the sign's picture dot for dot: dorun's 96x16 dots, each
 // 4 pixels, lit where Unifont's "A" has ink in the first cell and dark across the rest.
 TEST(ToolsEndToEnd, SignemuPngIsTheSignsPicture) {
-    const std::string png = ::testing::TempDir() + "signemu-picture.png";
-    std::remove(png.c_str());
-    Child signemu({SIGNEMU_PATH, "--model", "dorun", "--json", "--png", png, "--idle-exit", "700"}, false);
-    const std::string port = Field(signemu.ReadLine(10000), "port");
-    EXPECT_EQ(RunLedctl({PluginPath("dorun"), "write", "A", "--port", port}).status, 0);
-    std::string output;
-    EXPECT_EQ(signemu.Finish(20000, output), 0) << output;
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    ASSERT_NE(png_image_begin_read_from_file(&image, png.c_str()), 0) << image.message;
-    ASSERT_EQ(image.width, 384u);
-    ASSERT_EQ(image.height, 64u);
-    image.format = PNG_FORMAT_GRAY;
-    std::vector<uint8_t> gray(PNG_IMAGE_SIZE(image));
-    ASSERT_NE(png_image_finish_read(&image, nullptr, gray.data(), 0, nullptr), 0) << image.message;
-    // Each dot's top-left pixel: '#' lit, '.' dark. Unifont's A (0018242442427E4242424200 00) in an 8-dot cell.
-    const std::vector<std::string> expected = {
-        "........", "........", "........", "........", "...##...", "..#..#..", "..#..#..", ".#....#.",
-        ".#....#.", ".######.", ".#....#.", ".#....#.", ".#....#.", ".#....#.", "........", "........"};
-    std::vector<std::string> dots;
-    int litElsewhere = 0;
-    for (int y = 0; y < 16; ++y) {
-        std::string row;
-        for (int x = 0; x < 96; ++x) {
-            const bool lit = gray[static_cast<size_t>(y * 4) * 384 + static_cast<size_t>(x * 4)] > 100;
-            if (x < 8) row += lit ? '#' : '.';
-            else litElsewhere += lit;
-        }
-        dots.push_back(row);
-    }
-    EXPECT_EQ(dots, expected);
-    EXPECT_EQ(litElsewhere, 0);
-    std::remove(png.c_str());
+    const ScratchDirectory directory("signemu-picture");
+    const std::string png = directory / "sign.png";
+    VirtualSign signemu({SIGNEMU_PATH, "--model", "dorun", "--json", "--png", png, "--idle-exit", "700"});
+    EXPECT_EQ(RunLedctl({PluginPath("dorun"), "write", "A", "--port", signemu.port}).status, 0);
+    const Result shown = signemu.Finish();
+    EXPECT_EQ(shown.status, 0) << shown.output;
+    const DecodedPng image = DecodePng(FileText(png), PNG_FORMAT_GRAY);
+    ASSERT_FALSE(image.pixels.empty()) << image.image.message;
+    ASSERT_EQ(image.image.width, 384u);
+    ASSERT_EQ(image.image.height, 64u);
+    // Each dot's top-left pixel: Unifont's A in the first 8-dot cell, and nothing lit across the rest.
+    const auto lit = [&image](int x, int y) { return image.pixels[static_cast<size_t>(y * 4 * 384 + x * 4)] > 100; };
+    EXPECT_EQ(DotRows(8, 16, lit), kUnifontA);
+    EXPECT_EQ(DotRows(88, 16, [&lit](int x, int y) { return lit(x + 8, y); }),
+              std::vector<std::string>(16, std::string(88, '.')));
 }
 
 }  // namespace

@@ -143,7 +143,7 @@ TEST(SignDecoder, ReportsMalformedAndTruncatedFrames) {
         {"header cut short by the line going quiet", kTwoRowHeaderSign, Bytes("05 01 03 01"), {"bad:truncated frame"}},
         {"text cut short", kTwoRowHeaderSign, header + "\x05" "AB", {"bad:truncated frame"}},
         {"wrong lead byte", kTwoRowHeaderSign, "AB" + header + "\x01" "C", {"bad:bytes outside any frame", "row1=C"}},
-        {"garbage between frames", kTwoRowHeaderSign, header + "\x01" "C" + "\xFF\x00" + clear,
+        {"garbage between frames", kTwoRowHeaderSign, header + "\x01" "C" + Bytes("FF 00") + clear,
          {"row1=C", "bad:bytes outside any frame", "clear"}},
         {"another model's header", kTwoRowHeaderSign, Bytes("05 01 03 01 00 40 10 01 41"),
          {"bad:malformed header: header byte 5 is 40 where 58 belongs", "bad:bytes outside any frame"}},

@@ -30,12 +30,6 @@ using std::chrono::milliseconds;
 // "中文#OK" in GBK, as the host passes it.
 const char kChineseText[] = "D6D0CEC4234F4B";
 
-std::string Packed(const std::string& bytes) {
-    std::string hex = Hex(bytes);
-    hex.erase(std::remove(hex.begin(), hex.end(), ' '), hex.end());
-    return hex;
-}
-
 // The host's result lines without the " ms=N" timings, and the timings on their own.
 std::vector<std::string> Results(const std::vector<std::string>& output) {
     std::vector<std::string> results;
@@ -128,9 +122,9 @@ TEST_P(WineDll, AnswersWithoutAPort) {
     EXPECT_EQ(host.Finish(), 0);
     // An ESC-line sign has nothing to send for an empty text, so nothing fails.
     const std::string att = "att 1 dots=" + std::to_string(c.dots) + " rowChars=" + std::to_string(c.rowChars) +
-                            " rowWideChars=" + std::to_string(c.rowWideChars) +
-                            " twoRows=" + std::to_string(c.twoRows) + " commText=" + Packed(c.commText) +
-                            " vendor=" + Packed(c.vendor) + " vendorCopy=" + Packed(c.vendor) + " touched-outside=0";
+                            " rowWideChars=" + std::to_string(c.rowWideChars) + " twoRows=" + std::to_string(c.twoRows) +
+                            " commText=" + tools::HexBytes(c.commText, "") + " vendor=" + tools::HexBytes(c.vendor, "") +
+                            " vendorCopy=" + tools::HexBytes(c.vendor, "") + " touched-outside=0";
     const std::vector<std::string> expected = {
         "loaded exports=9 ordinals=same", "isopen 0", "close", "isopen 0", "write -1", "clear -1", "write-null -1",
         c.escLine ? "write 1" : "write -1", att, "att-null -1", "ver 3",
@@ -301,22 +295,21 @@ TEST_P(WineDll, OpensComPortsAboveNineByPlainAndDeviceNames) {
     for (Pty* pty : {&pty10, &pty12}) EXPECT_EQ(Hex(pty->SettleAfter(expected.size())), Hex(expected));
 }
 
-// Opens of a file seen through inotify, from the moment of the watch.
+// Opens of files seen through inotify, from the moment of the watch.
 class OpenWatch {
 public:
     explicit OpenWatch(const std::vector<std::string>& paths) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
         for (const std::string& path : paths) inotify_add_watch(fd_, path.c_str(), IN_OPEN);
     }
     ~OpenWatch() { close(fd_); }
-    // Opens since the last call.
-    int Opens() {
-        int opens = 0;
+    // Whether any was opened since the last call.
+    bool Opened() {
+        bool opened = false;
         alignas(inotify_event) char buffer[4096];
-        for (ssize_t got; (got = read(fd_, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t got; (got = read(fd_, buffer, sizeof buffer)) > 0;)
             for (char* at = buffer; at < buffer + got; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len)
-                opens += (reinterpret_cast<inotify_event*>(at)->mask & IN_OPEN) != 0;
-        }
-        return opens;
+                opened |= (reinterpret_cast<inotify_event*>(at)->mask & IN_OPEN) != 0;
+        return opened;
     }
 
 private:
@@ -352,7 +345,7 @@ TEST(WineTools, LedctlListsWithoutOpeningProbesCom1AndCom12OnRequestExplainsAFai
         });
         EXPECT_EQ(listed, run.listedFree) << ::testing::PrintToString(output);
         EXPECT_EQ(AnyHolds(output, "is opened once"), run.probes) << ::testing::PrintToString(output);
-        EXPECT_EQ(opens.Opens() > 0, run.probes);
+        EXPECT_EQ(opens.Opened(), run.probes);
     }
     WineHost missing(Ledctl(c.dll, "clear --port COM98"));
     EXPECT_EQ(missing.Finish(), 4);

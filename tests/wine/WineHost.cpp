@@ -135,10 +135,9 @@ void WineHost::Start(std::vector<std::string> args, const std::vector<std::strin
     args[0] = WineSetup::WinePath();
     int terminal = -1;  // the console's far side, read as the output
     if (console) {
-        terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        const int slave = terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0
-                              ? open(ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC)
-                              : -1;
+        std::string slavePath;
+        terminal = OpenPtyMaster(slavePath);
+        const int slave = terminal >= 0 ? open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
         if (slave < 0) throw std::runtime_error("no pseudo-terminal for the console");
         child_ = StartProgram(args, StandardStreams{slave, slave, slave}, environment, true);
         close(slave);

@@ -1,12 +1,13 @@
 // Fuzzes the virtual sign's line decoder with arbitrary line bytes. Beyond "no crash": the
 // events must not depend on how the bytes were split into chunks, must come in line order,
 // and no row may carry more bytes than its frame can.
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "fuzz/Require.h"
 #include "signs/AllModels.h"
 #include "tools/signview/SignDecoder.h"
 
@@ -16,13 +17,6 @@ using ledsign::SignModel;
 using ledsign::tools::SignDecoder;
 using ledsign::tools::SignEvent;
 
-void Require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "decoder fault: %s\n", what);
-        std::abort();
-    }
-}
-
 std::vector<SignEvent> Decode(const SignModel& model, const uint8_t* bytes, size_t size, size_t chunk) {
     SignDecoder decoder(model);
     std::vector<SignEvent> events;
@@ -31,15 +25,11 @@ std::vector<SignEvent> Decode(const SignModel& model, const uint8_t* bytes, size
     return events;
 }
 
+// The same events, but for the reasons of malformed bytes.
 bool SameEvents(const std::vector<SignEvent>& a, const std::vector<SignEvent>& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (a[i].kind != b[i].kind || a[i].row != b[i].row || a[i].text != b[i].text || a[i].bytes != b[i].bytes ||
-            a[i].offset != b[i].offset) {
-            return false;
-        }
-    }
-    return true;
+    const auto fields = [](const SignEvent& e) { return std::tie(e.kind, e.row, e.text, e.bytes, e.offset); };
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [&](const SignEvent& x, const SignEvent& y) { return fields(x) == fields(y); });
 }
 
 }  // namespace

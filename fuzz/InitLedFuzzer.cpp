@@ -4,21 +4,13 @@
 #include <sys/stat.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "driver/LedPort.h"
+#include "fuzz/Require.h"
 #include "serial/PosixTermios.h"
 
 namespace {
-
-void Require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "InitLed fault: %s\n", what);
-        std::abort();
-    }
-}
 
 bool DeviceExists(const char* portName) {
     char path[64];

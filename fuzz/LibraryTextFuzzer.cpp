@@ -3,21 +3,14 @@
 // conversion never writes past its buffer, its GBK is never longer than the UTF-8, ASCII passes
 // unchanged, and what it refuses names a place inside the text.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "fuzz/Require.h"
 #include "library/SettingsText.h"
 #include "library/Utf8Text.h"
 
 namespace {
-
-void Require(bool condition, const char* what) {
-    if (condition) return;
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-}
 
 void CheckSettings(const std::string& text) {
     ledsign::SettingsText settings{};

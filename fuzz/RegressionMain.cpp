@@ -14,20 +14,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace {
 
-int RunFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-    return 1;
-}
-
+// Runs the file, or every file below the folder; how many ran, or -1 when a path is missing.
 int RunPath(const std::string& path) {
     struct stat status {};
     if (stat(path.c_str(), &status) != 0) {
         std::fprintf(stderr, "no such corpus: %s\n", path.c_str());
         return -1;
     }
-    if (!S_ISDIR(status.st_mode)) return RunFile(path);
+    if (!S_ISDIR(status.st_mode)) {
+        std::ifstream file(path, std::ios::binary);
+        const std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        return 1;
+    }
     int count = 0;
     DIR* directory = opendir(path.c_str());
     while (dirent* entry = readdir(directory)) {

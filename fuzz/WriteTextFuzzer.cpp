@@ -2,11 +2,11 @@
 // checks that what reaches the line is well formed: length bytes that match, rows within
 // their limits, no GBK character cut in two, ESC frames complete unless a write failed.
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "RecordingLine.h"
+#include "fuzz/Require.h"
 #include "signs/AllModels.h"
 
 namespace ledsign::fuzz {
@@ -14,13 +14,6 @@ namespace {
 
 using test::RecordedCall;
 using test::RecordingLine;
-
-void Require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "malformed line: %s\n", what);
-        std::abort();
-    }
-}
 
 bool IsLead(uint8_t byte) { return byte >= 0x81 && byte <= 0xFE; }
 
@@ -37,7 +30,7 @@ void RequireFittedRow(const std::string& sent, const std::string& source, size_t
     Require(boundary + next > limit, "row cut shorter than needed");
 }
 
-// Walks the recorded calls: a write must be next; returns false when that write failed (the call ends).
+// Walks the recorded calls in order; `failed` once a write has failed.
 struct CallCursor {
     const std::vector<RecordedCall>& calls;
     size_t next = 0;
@@ -58,34 +51,21 @@ struct CallCursor {
     bool Done() const { return next == calls.size(); }
 };
 
-std::string HeaderOf(uint8_t row, uint8_t model, uint8_t dots, size_t length) {
-    return std::string{0x05,
-                       0x01,
-                       0x03,
-                       static_cast<char>(row),
-                       0x00,
-                       static_cast<char>(model),
-                       static_cast<char>(dots),
-                       static_cast<char>(static_cast<uint8_t>(length))};
+std::string HeaderOf(uint8_t row, const HeaderFrameFormat& format, size_t length) {
+    return std::string("\x05\x01\x03", 3) + static_cast<char>(row) + '\0' + static_cast<char>(format.modelByte) +
+           static_cast<char>(format.dotsByte) + static_cast<char>(static_cast<uint8_t>(length));
 }
 
-void CheckTwoRowText(const std::string& text, const HeaderFrameFormat& format, uint32_t failingWrite) {
-    RecordingLine line;
-    line.FailWrites({failingWrite});
-    const int32_t result = WriteTwoRowText(line, format, text.c_str());
+// Row 1 goes out whatever its writes gave; row 2 ends at its first failed write.
+void CheckTwoRowText(CallCursor& cursor, const std::string& text, const HeaderFrameFormat& format) {
     const size_t hash = text.find('#');
     const std::string sources[2] = {text.substr(0, hash), hash == std::string::npos ? "" : text.substr(hash + 1)};
-    CallCursor cursor{line.Calls()};
-    bool anyFailed = false;
     for (uint8_t row = 1; row <= 2; ++row) {
         const std::string& source = sources[row - 1];
         const RecordedCall& header = cursor.Write();
-        const bool stop = row == 2 && header.result <= 0;
-        anyFailed |= header.result <= 0;
-        if (stop) break;
+        if (row == 2 && header.result <= 0) break;
         const RecordedCall& body = cursor.Write();
-        anyFailed |= body.result <= 0;
-        Require(header.bytes == HeaderOf(row, format.modelByte, format.dotsByte, body.bytes.size()), "two-row header");
+        Require(header.bytes == HeaderOf(row, format, body.bytes.size()), "two-row header");
         if (source.empty()) {
             Require(body.bytes == " ", "an empty row is one space");
         } else {
@@ -94,24 +74,16 @@ void CheckTwoRowText(const std::string& text, const HeaderFrameFormat& format, u
         if (row == 2 && body.result <= 0) break;
         cursor.Pause(100);
     }
-    Require(cursor.Done(), "two-row sign wrote after the end");
-    Require(result == (anyFailed ? -1 : 1), "two-row result");
 }
 
-void CheckOneRowText(const std::string& text, const HeaderFrameFormat& format, uint32_t failingWrite) {
-    RecordingLine line;
-    line.FailWrites({failingWrite});
-    const int32_t result = WriteOneRowText(line, format, text.c_str());
-    CallCursor cursor{line.Calls()};
+// The one row ends at its first failed write.
+void CheckOneRowText(CallCursor& cursor, const std::string& text, const HeaderFrameFormat& format) {
     const RecordedCall& header = cursor.Write();
-    if (!cursor.failed) {
-        const RecordedCall& body = cursor.Write();
-        Require(header.bytes == HeaderOf(1, format.modelByte, format.dotsByte, body.bytes.size()), "one-row header");
-        RequireFittedRow(body.bytes, text, 255);
-        if (!cursor.failed) cursor.Pause(200);
-    }
-    Require(cursor.Done(), "one-row sign wrote after a failure");
-    Require(result == (cursor.failed ? -1 : 1), "one-row result");
+    if (cursor.failed) return;
+    const RecordedCall& body = cursor.Write();
+    Require(header.bytes == HeaderOf(1, format, body.bytes.size()), "one-row header");
+    RequireFittedRow(body.bytes, text, 255);
+    if (!cursor.failed) cursor.Pause(200);
 }
 
 // True when every byte of `part` appears in `whole`, in the same order.
@@ -125,26 +97,21 @@ bool IsSubsequence(const std::string& part, const std::string& whole) {
     return true;
 }
 
-void CheckEscLine(const std::string& text, const EscLineFormat& format, uint32_t failingWrite) {
-    RecordingLine line;
-    line.FailWrites({failingWrite});
-    const int32_t result = WriteEscLineText(line, format, text.c_str());
+// The line ends at its first failed write.
+void CheckEscLine(CallCursor& cursor, const std::string& text, const EscLineFormat& format) {
     // Row 1 is the text up to its first '#'; row 2 comes only from what follows it, in order, and
     // is there whenever anything follows it. (How row 2 treats further '#'s is the encoder's
     // own table-driven test's to check, not restated here.)
     const size_t firstHash = text.find('#');
     const std::string tail = firstHash == std::string::npos ? std::string() : text.substr(firstHash + 1);
     const std::string sources[2] = {text.substr(0, firstHash), tail};
-    CallCursor cursor{line.Calls()};
-    for (size_t index = 0; index < 2 && !cursor.failed; ++index) {
+    for (size_t index = 0; index < 2; ++index) {
         if (sources[index].empty()) continue;
         const char prefix[3] = {0x1B, 0x01, static_cast<char>(format.rowCodes[index])};
         for (char expected : prefix) {
-            const RecordedCall& write = cursor.Write();
-            Require(write.bytes == std::string(1, expected), "ESC frame prefix");
-            if (cursor.failed) break;
+            Require(cursor.Write().bytes == std::string(1, expected), "ESC frame prefix");
+            if (cursor.failed) return;
         }
-        if (cursor.failed) break;
         const RecordedCall& body = cursor.Write();
         Require(!body.bytes.empty(), "an empty row is never framed");
         if (index == 0 || tail.find('#') == std::string::npos) {
@@ -153,13 +120,36 @@ void CheckEscLine(const std::string& text, const EscLineFormat& format, uint32_t
             Require(body.bytes.size() <= 200 && IsSubsequence(body.bytes, tail),
                     "row 2 comes from after the first '#'");
         }
-        if (cursor.failed) break;
+        if (cursor.failed) return;
         Require(cursor.Write().bytes == "\r", "ESC frame ends in 0x0D");
-        if (cursor.failed) break;
+        if (cursor.failed) return;
         cursor.Pause(1);
     }
-    Require(cursor.Done(), "ESC line wrote after a failure");
-    Require(result == (cursor.failed ? -1 : 1), "ESC result");
+}
+
+// The model's encoder writes `text` on a line that fails write number `failingWrite` (0: none):
+// the line must carry its frames and nothing more, and the result must say whether a write failed.
+void CheckModel(const SignModel& model, const std::string& text, uint32_t failingWrite) {
+    RecordingLine line;
+    line.FailWrites({failingWrite});
+    CallCursor cursor{line.Calls()};
+    int32_t result = 0;
+    switch (model.protocol) {
+        case SignProtocol::kHeaderFramedTwoRows:
+            result = WriteTwoRowText(line, model.headerFormat, text.c_str());
+            CheckTwoRowText(cursor, text, model.headerFormat);
+            break;
+        case SignProtocol::kHeaderFramedOneRow:
+            result = WriteOneRowText(line, model.headerFormat, text.c_str());
+            CheckOneRowText(cursor, text, model.headerFormat);
+            break;
+        case SignProtocol::kEscLine:
+            result = WriteEscLineText(line, model.escFormat, text.c_str());
+            CheckEscLine(cursor, text, model.escFormat);
+            break;
+    }
+    Require(cursor.Done(), "the encoder wrote past its frames or after a failed write");
+    Require(result == (cursor.failed ? -1 : 1), "the result says whether a write failed");
 }
 
 }  // namespace
@@ -170,19 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0 || size > 65537) return 0;
     const uint32_t failingWrite = data[0] % 12;
     const std::string text(std::string(reinterpret_cast<const char*>(data + 1), size - 1).c_str());
-    for (const ledsign::BuiltModel& built : ledsign::kBuiltModels) {
-        const ledsign::SignModel& model = *built.model;
-        switch (model.protocol) {
-            case ledsign::SignProtocol::kHeaderFramedTwoRows:
-                ledsign::fuzz::CheckTwoRowText(text, model.headerFormat, failingWrite);
-                break;
-            case ledsign::SignProtocol::kHeaderFramedOneRow:
-                ledsign::fuzz::CheckOneRowText(text, model.headerFormat, failingWrite);
-                break;
-            case ledsign::SignProtocol::kEscLine:
-                ledsign::fuzz::CheckEscLine(text, model.escFormat, failingWrite);
-                break;
-        }
-    }
+    for (const ledsign::BuiltModel& built : ledsign::kBuiltModels)
+        ledsign::fuzz::CheckModel(*built.model, text, failingWrite);
     return 0;
 }

@@ -2,12 +2,9 @@
 // the driver object's life, and a port still held at unload being closed.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -20,14 +17,6 @@
 
 namespace ledsign::test {
 namespace {
-
-std::string ReadAll(int fd) {
-    std::string all;
-    char buffer[8192];
-    ssize_t got = 0;
-    while ((got = read(fd, buffer, sizeof buffer)) > 0) all.append(buffer, static_cast<size_t>(got));
-    return all;
-}
 
 class ModuleLifetime : public ::testing::TestWithParam<SignCase> {};
 
@@ -88,14 +77,7 @@ TEST_P(ModuleLifetime, UnloadWithThePortOpenClosesItAfterTheTerminatingLine) {
         close(readyPipe[0]);
         Plugin plugin(GetParam().sign);
         if (plugin.OpenOn(pty.PortName(), 9600) != 1) _exit(3);
-        // Fill standard error so that the next trace line blocks.
-        fcntl(STDERR_FILENO, F_SETFL, O_NONBLOCK);
-        const char filler[256] = {};
-        for (size_t chunk : {sizeof filler, size_t{1}}) {
-            while (write(STDERR_FILENO, filler, chunk) > 0) {
-            }
-        }
-        fcntl(STDERR_FILENO, F_SETFL, 0);
+        FillPipe(STDERR_FILENO);  // so that the next trace line blocks
         (void)!write(readyPipe[1], "r", 1);
         plugin.Unload();
         _exit(0);
@@ -106,7 +88,7 @@ TEST_P(ModuleLifetime, UnloadWithThePortOpenClosesItAfterTheTerminatingLine) {
     ASSERT_EQ(read(readyPipe[0], &ready, 1), 1);
     // The child now blocks writing "Terminating": the port must stay open meanwhile.
     EXPECT_FALSE(pty.WaitForHangup(300));
-    const std::string trace = ReadAll(errorPipe[0]);
+    const std::string trace = ReadToEnd(errorPipe[0]);
     EXPECT_TRUE(pty.WaitForHangup(2000));
     EXPECT_EQ(WaitChild(child), 0);
     EXPECT_NE(trace.find(std::string(GetParam().dll) + " Terminating!\n"), std::string::npos);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -24,6 +25,26 @@ inline int OpenDescriptors() {
     while (readdir(directory) != nullptr) ++count;
     closedir(directory);
     return count;
+}
+
+// Everything read from `fd` until its end.
+inline std::string ReadToEnd(int fd) {
+    std::string all;
+    char buffer[4096];
+    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) all.append(buffer, static_cast<size_t>(got));
+    return all;
+}
+
+// Fills the pipe that `fd` writes to, up to its last byte, so that the next write to it blocks.
+inline void FillPipe(int fd) {
+    const int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    const std::string newlines(256, '\n');
+    for (size_t chunk : {newlines.size(), size_t{1}}) {
+        while (write(fd, newlines.data(), chunk) > 0) {
+        }
+    }
+    fcntl(fd, F_SETFL, flags);
 }
 
 // Waits for a child; its exit status, or 100 when it did not exit normally.
@@ -57,10 +78,7 @@ public:
         saved_ = dup(STDERR_FILENO);
         dup2(pipe_[1], STDERR_FILENO);
         close(pipe_[1]);
-        reader_ = std::thread([this] {
-            char buffer[4096];
-            for (ssize_t got; (got = read(pipe_[0], buffer, sizeof buffer)) > 0;) text_.append(buffer, got);
-        });
+        reader_ = std::thread([this] { text_ = ReadToEnd(pipe_[0]); });
     }
     ~CapturedErrors() { Stop(); }
     CapturedErrors(const CapturedErrors&) = delete;
@@ -107,16 +125,10 @@ inline pid_t StartProgram(const std::vector<std::string>& args, StandardStreams 
     const pid_t child = fork();
     if (child != 0) return child;
     if (ownGroup) setpgid(0, 0);
-    const int targets[] = {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO};
-    const int sources[] = {streams.in, streams.out, streams.err};
-    for (int stream = 0; stream < 3; ++stream) {
-        if (sources[stream] >= 0) dup2(sources[stream], targets[stream]);
-    }
-    if (environment.empty()) {
-        execvp(argv[0], argv.data());
-    } else {
-        execvpe(argv[0], argv.data(), envp.data());
-    }
+    const int sources[] = {streams.in, streams.out, streams.err};  // for descriptors 0, 1 and 2
+    for (int stream = 0; stream < 3; ++stream)
+        if (sources[stream] >= 0) dup2(sources[stream], stream);
+    environment.empty() ? execvp(argv[0], argv.data()) : execvpe(argv[0], argv.data(), envp.data());
     _exit(127);
 }
 
@@ -139,12 +151,9 @@ ChildRun RunInChild(Body body) {
         _exit(body());
     }
     close(errorPipe[1]);
-    ChildRun run{0, {}};
-    char buffer[4096];
-    for (ssize_t got; (got = read(errorPipe[0], buffer, sizeof buffer)) > 0;) run.errors.append(buffer, got);
+    const std::string errors = ReadToEnd(errorPipe[0]);
     close(errorPipe[0]);
-    run.status = WaitChild(child);
-    return run;
+    return {WaitChild(child), errors};
 }
 
 }  // namespace ledsign::test

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "Plugin.h"
@@ -27,10 +27,7 @@ constexpr long kAllowedGrowthKiB = 1024;
 
 long ResidentKiB() {
     long pages = 0, resident = 0;
-    FILE* statm = std::fopen("/proc/self/statm", "r");
-    if (statm == nullptr) return 0;
-    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(statm);
+    std::ifstream("/proc/self/statm") >> pages >> resident;
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
@@ -51,57 +48,54 @@ private:
     int saved_;
 };
 
-// Signs that pause long per text (header-framed, 200 ms) send the clear command in their cycles.
-int32_t SendSomething(Plugin& plugin, const SignCase& sign) {
-    return sign.minWriteMs < 10 ? plugin.Write2Led("A#B") : plugin.ClearLed();
-}
-
-class Soak : public ::testing::TestWithParam<SignCase> {};
-
-TEST_P(Soak, LoadOpenWriteUnloadWithThePortOpen) {
-    HeldPty pty;
-    const PortSettings settings = MakePortSettings(pty.PortName(), 9600);
-    QuietStandardError quiet;
-    int failures = 0;
-    int descriptors = 0;
+// Runs `cycle` (its failures, counted) kCycles times after 50 that let the allocator and loader
+// warm up: no failure, and descriptors and resident memory as they were after the warm-up.
+template <class Cycle>
+void ExpectSteadyCycles(Cycle cycle) {
+    int failures = 0, descriptors = 0;
     long resident = 0;
-    for (int cycle = 0; cycle < kCycles + 50; ++cycle) {
-        if (cycle == 50) {  // after the allocator and loader have warmed up
+    for (int count = 0; count < kCycles + 50; ++count) {
+        if (count == 50) {
             descriptors = OpenDescriptors();
             resident = ResidentKiB();
         }
-        Plugin plugin(GetParam().sign);
-        plugin.InitLed(&settings);
-        failures += plugin.OpenLed() != 1;
-        failures += SendSomething(plugin, GetParam()) != 1;
-    }  // unloaded with the port open
-    EXPECT_EQ(failures, 0);
-    EXPECT_EQ(OpenDescriptors(), descriptors);
-    EXPECT_LT(ResidentKiB() - resident, kAllowedGrowthKiB) << "resident memory grew";
-    EXPECT_TRUE(pty.Received().size() > 0);
-}
-
-TEST_P(Soak, OpenWriteCloseWithoutUnloading) {
-    HeldPty pty;
-    const PortSettings settings = MakePortSettings(pty.PortName(), 9600);
-    Plugin plugin(GetParam().sign);
-    int failures = 0;
-    int descriptors = 0;
-    long resident = 0;
-    for (int cycle = 0; cycle < kCycles + 50; ++cycle) {
-        if (cycle == 50) {
-            descriptors = OpenDescriptors();
-            resident = ResidentKiB();
-        }
-        plugin.InitLed(&settings);
-        failures += plugin.OpenLed() != 1;
-        failures += SendSomething(plugin, GetParam()) != 1;
-        plugin.CloseLed();
-        failures += plugin.IsLedOpened() != 0;
+        failures += cycle();
     }
     EXPECT_EQ(failures, 0);
     EXPECT_EQ(OpenDescriptors(), descriptors);
     EXPECT_LT(ResidentKiB() - resident, kAllowedGrowthKiB) << "resident memory grew";
+}
+
+class Soak : public ::testing::TestWithParam<SignCase> {
+protected:
+    // InitLed, OpenLed and something sent: how many of the calls failed. Signs that pause long per
+    // text (header-framed, 200 ms) send the clear command.
+    int OpenAndSend(Plugin& plugin) {
+        plugin.InitLed(&settings_);
+        const int failures = plugin.OpenLed() != 1;
+        return failures + ((GetParam().minWriteMs < 10 ? plugin.Write2Led("A#B") : plugin.ClearLed()) != 1);
+    }
+
+    HeldPty pty_;
+    const PortSettings settings_ = MakePortSettings(pty_.PortName(), 9600);
+};
+
+TEST_P(Soak, LoadOpenWriteUnloadWithThePortOpen) {
+    QuietStandardError quiet;
+    ExpectSteadyCycles([this] {
+        Plugin plugin(GetParam().sign);
+        return OpenAndSend(plugin);
+    });  // each plug-in unloaded with its port open
+    EXPECT_TRUE(pty_.Received().size() > 0);
+}
+
+TEST_P(Soak, OpenWriteCloseWithoutUnloading) {
+    Plugin plugin(GetParam().sign);
+    ExpectSteadyCycles([&] {
+        const int failures = OpenAndSend(plugin);
+        plugin.CloseLed();
+        return failures + (plugin.IsLedOpened() != 0);
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Plugins, Soak, ::testing::ValuesIn(kSignCases), SignCaseName<::testing::TestParamInfo<SignCase>>);

@@ -3,16 +3,18 @@
 #include "ProcessProbe.h"
 #include "SkipOrFail.h"
 
-#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <iterator>
+#include <set>
+#include <sstream>
 #include <stdexcept>
 
 namespace ledsign::test {
@@ -25,19 +27,17 @@ bool SixtyFourBit() {
 // Debian's 64-bit loader. The `wine` command starts the 32-bit one first, which a machine that
 // cannot run 32-bit programs refuses; the 64-bit prefix runs its programs with this one.
 const char kWine64Loader[] = "/usr/lib/wine/wine64";
+
+// A COM port's device link in the prefix.
+std::string DosDevice(int number) { return WineSetup::Prefix() + "/dosdevices/com" + std::to_string(number); }
 }  // namespace
 
 std::string WineSetup::WinePath() {
     if (SixtyFourBit() && access(kWine64Loader, X_OK) == 0) return kWine64Loader;
     const char* path = getenv("PATH");
-    const std::string directories = path != nullptr ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= directories.size()) {
-        size_t end = directories.find(':', start);
-        if (end == std::string::npos) end = directories.size();
-        const std::string candidate = directories.substr(start, end - start) + "/wine";
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
-        start = end + 1;
+    std::istringstream directories(path != nullptr ? path : "/usr/bin:/bin");
+    for (std::string directory; std::getline(directories, directory, ':');) {
+        if (access((directory + "/wine").c_str(), X_OK) == 0) return directory + "/wine";
     }
     return {};
 }
@@ -56,60 +56,51 @@ std::string WineSetup::Missing() {
 
 bool WineSetup::WineInstalled() { return Missing().empty(); }
 
-bool WineSetup::MustRun() { return UnderCi(); }
-
 std::string WineSetup::WindowsBuildDir() { return SixtyFourBit() ? LEDSIGN_WINDOWS64_BUILD_DIR : LEDSIGN_WINDOWS_BUILD_DIR; }
 std::string WineSetup::Prefix() { return SixtyFourBit() ? LEDSIGN_WINE64_PREFIX : LEDSIGN_WINE_PREFIX; }
 std::string WineSetup::HostExe() { return WindowsBuildDir() + "/tests/wine/host/winhost.exe"; }
 
-std::string WineSetup::WindowsPath(const std::string& unixPath) {
-    std::string path = "Z:" + unixPath;
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
+std::string WineSetup::WindowsBuildPath(const std::string& file) {
+    std::string path = "Z:" + WindowsBuildDir() + "/" + file;
+    std::replace(path.begin(), path.end(), '/', '\\');
     return path;
 }
 
 ComPort::ComPort(const Pty& pty, int number) {
-    const std::string prefix = WineSetup::Prefix();
     const auto deadline = Clock::now() + std::chrono::seconds(30);
-    while (number_ == 0) {
-        for (int candidate = number != 0 ? number : 2; candidate <= (number != 0 ? number : 9); ++candidate) {
-            const std::string lockPath = prefix + "/com" + std::to_string(candidate) + ".lock";
-            const int lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-            if (lock < 0) return;  // no prefix
-            if (flock(lock, LOCK_EX | LOCK_NB) == 0) {
-                lock_ = lock;
-                number_ = candidate;
-                break;
-            }
-            close(lock);
+    const int first = number != 0 ? number : 2, last = number != 0 ? number : 9;
+    for (int candidate = first;; candidate = candidate < last ? candidate + 1 : first) {
+        const std::string lockPath = WineSetup::Prefix() + "/com" + std::to_string(candidate) + ".lock";
+        const int lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (lock < 0) return;  // no prefix
+        if (flock(lock, LOCK_EX | LOCK_NB) == 0) {
+            lock_ = lock;
+            number_ = candidate;
+            PointAt(pty);
+            return;
         }
-        if (number_ == 0) {
-            if (Clock::now() > deadline) return;
-            usleep(20000);
-        }
+        close(lock);
+        if (candidate < last) continue;
+        if (Clock::now() > deadline) return;  // every port stayed taken
+        usleep(20000);
     }
-    PointAt(pty);
 }
 
-void ComPort::Unplug() { unlink((WineSetup::Prefix() + "/dosdevices/com" + std::to_string(number_)).c_str()); }
+void ComPort::Unplug() { unlink(DosDevice(number_).c_str()); }
 
 void ComPort::PointAt(const Pty& pty) {
-    const std::string link = WineSetup::Prefix() + "/dosdevices/com" + std::to_string(number_);
-    unlink(link.c_str());
-    if (symlink(pty.SlavePath().c_str(), link.c_str()) != 0) number_ = 0;
+    Unplug();
+    if (symlink(pty.SlavePath().c_str(), DosDevice(number_).c_str()) != 0) number_ = 0;
 }
 
 ComPort::~ComPort() {
-    if (number_ > 0) unlink((WineSetup::Prefix() + "/dosdevices/com" + std::to_string(number_)).c_str());
+    if (number_ > 0) Unplug();
     if (lock_ >= 0) close(lock_);
 }
 
 WineHost::WineHost(const std::string& dllName, const std::vector<std::string>& steps,
                    const std::vector<std::string>& extraEnvironment) {
-    std::vector<std::string> args = {"wine", WineSetup::HostExe(),
-                                     WineSetup::WindowsPath(WineSetup::WindowsBuildDir() + "/" + dllName)};
+    std::vector<std::string> args = {"wine", WineSetup::HostExe(), WineSetup::WindowsBuildPath(dllName)};
     args.insert(args.end(), steps.begin(), steps.end());
     Start(args, extraEnvironment);
 }
@@ -136,37 +127,28 @@ void WineHost::Start(std::vector<std::string> args, const std::vector<std::strin
                                             "WINEDLLOVERRIDES=mscoree,mshtml="};
     if (SixtyFourBit()) environment.push_back("WINELOADER=" + WineSetup::WinePath());
     environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
+    const std::set<std::string> replaced = {"WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES", "WINELOADER", "DISPLAY", "WAYLAND_DISPLAY"};
     for (char** variable = environ; *variable != nullptr; ++variable) {
         const std::string entry = *variable;
-        const std::string name = entry.substr(0, entry.find('='));
-        if (name != "WINEPREFIX" && name != "WINEDEBUG" && name != "WINEDLLOVERRIDES" && name != "WINELOADER" && name != "DISPLAY" &&
-            name != "WAYLAND_DISPLAY") {
-            environment.push_back(entry);
-        }
+        if (replaced.count(entry.substr(0, entry.find('='))) == 0) environment.push_back(entry);
     }
     args[0] = WineSetup::WinePath();
     int terminal = -1;  // the console's far side, read as the output
     if (console) {
-        terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        const int slave = terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0
-                              ? open(ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC)
-                              : -1;
+        std::string slavePath;
+        terminal = OpenPtyMaster(slavePath);
+        const int slave = terminal >= 0 ? open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
         if (slave < 0) throw std::runtime_error("no pseudo-terminal for the console");
         child_ = StartProgram(args, StandardStreams{slave, slave, slave}, environment, true);
         close(slave);
     } else {
         child_ = StartProgram(args, StandardStreams{in[0], out[1], err[1]}, environment, true);
     }
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
+    for (int fd : {in[0], out[1], err[1]}) close(fd);
     input_ = in[1];
-    output_ = out[0];
-    if (terminal >= 0) {
-        close(output_);
-        output_ = terminal;
-    }
     errors_ = err[0];
+    output_ = terminal >= 0 ? terminal : out[0];
+    if (terminal >= 0) close(out[0]);
     fcntl(output_, F_SETFL, O_NONBLOCK);
     fcntl(errors_, F_SETFL, O_NONBLOCK);
     reader_ = std::thread([this] { ReadLoop(); });
@@ -176,23 +158,19 @@ WineHost::~WineHost() {
     if (child_ > 0) Finish(0);
     stop_ = true;
     if (reader_.joinable()) reader_.join();
-    for (int fd : {input_, output_, errors_, errorFiller_}) {
+    for (int fd : {input_, output_, errors_, errorFiller_})
         if (fd >= 0) close(fd);
-    }
 }
 
-void WineHost::Drain(int fd, std::string& pending, std::vector<Line>& lines) {
+void WineHost::Drain(int fd, std::string& pending, std::vector<std::string>& lines) {
     char buffer[4096];
-    ssize_t got;
-    while ((got = read(fd, buffer, sizeof buffer)) > 0) {
-        const auto now = Clock::now();
+    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) {
         std::lock_guard<std::mutex> lock(mutex_);
         pending.append(buffer, static_cast<size_t>(got));
-        size_t end;
-        while ((end = pending.find('\n')) != std::string::npos) {
+        for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
             std::string text = pending.substr(0, end);
             if (!text.empty() && text.back() == '\r') text.pop_back();
-            lines.push_back({now, text});
+            lines.push_back(text);
             pending.erase(0, end + 1);
         }
     }
@@ -211,13 +189,14 @@ void WineHost::ReadLoop() {
     }
 }
 
-bool WineHost::WaitForOutput(const std::string& prefix, int count, int timeoutMs) {
+::testing::AssertionResult WineHost::WaitForOutput(const std::string& prefix, int count, int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        int seen = 0;
-        for (const std::string& line : Output()) seen += line.compare(0, prefix.size(), prefix) == 0;
-        if (seen >= count) return true;
-        if (Clock::now() >= deadline) return false;
+        const std::vector<std::string> output = Output();
+        const auto seen = std::count_if(output.begin(), output.end(),
+                                        [&](const std::string& line) { return line.compare(0, prefix.size(), prefix) == 0; });
+        if (seen >= count) return ::testing::AssertionSuccess() << ::testing::PrintToString(output);
+        if (Clock::now() >= deadline) return ::testing::AssertionFailure() << ::testing::PrintToString(output);
         usleep(2000);
     }
 }
@@ -229,11 +208,7 @@ void WineHost::BlockErrors() {
     // Two more poll rounds make sure the reader has let go of the pipe.
     const int round = pollRounds_;
     while (pollRounds_ < round + 2) usleep(1000);
-    const std::string newlines(256, '\n');
-    while (write(errorFiller_, newlines.data(), newlines.size()) > 0) {
-    }
-    while (write(errorFiller_, "\n", 1) > 0) {
-    }
+    FillPipe(errorFiller_);
 }
 
 void WineHost::ResumeErrors() { errorsPaused_ = false; }
@@ -265,17 +240,13 @@ int WineHost::Finish(int timeoutMs) {
 
 std::vector<std::string> WineHost::Output() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<std::string> lines;
-    for (const Line& line : outLines_) lines.push_back(line.text);
-    return lines;
+    return outLines_;
 }
 
-std::vector<Line> WineHost::Errors() const {
+std::vector<std::string> WineHost::Errors() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<Line> lines;
-    for (const Line& line : errLines_) {
-        if (!line.text.empty()) lines.push_back(line);
-    }
+    std::vector<std::string> lines;
+    std::copy_if(errLines_.begin(), errLines_.end(), std::back_inserter(lines), [](const std::string& line) { return !line.empty(); });
     return lines;
 }
 
@@ -283,20 +254,12 @@ std::vector<Line> WineHost::Errors() const {
 std::vector<std::string> WineHost::TraceLines() const {
     static const std::string kMarker = "OutputDebugStringA \"";
     std::vector<std::string> traces;
-    for (const Line& line : Errors()) {
-        const size_t start = line.text.find(kMarker);
-        const size_t end = line.text.rfind('"');
+    for (const std::string& line : Errors()) {
+        const size_t start = line.find(kMarker);
+        const size_t end = line.rfind('"');
         if (start == std::string::npos || end < start + kMarker.size()) continue;
-        const std::string quoted = line.text.substr(start + kMarker.size(), end - start - kMarker.size());
-        std::string text;
-        for (size_t i = 0; i < quoted.size(); ++i) {
-            if (quoted[i] == '\\' && i + 1 < quoted.size() && quoted[i + 1] == 'n') {
-                text += '\n';
-                ++i;
-            } else {
-                text += quoted[i];
-            }
-        }
+        std::string text = line.substr(start + kMarker.size(), end - start - kMarker.size());
+        for (size_t at = 0; (at = text.find("\\n", at)) != std::string::npos; ++at) text.replace(at, 2, "\n");
         traces.push_back(text);
     }
     return traces;

@@ -1,5 +1,5 @@
 // Runs the Windows test host (winhost.exe) under Wine in the suite's private prefix, feeding
-// its standard input and collecting its standard output and error as timestamped lines.
+// its standard input and collecting its standard output and error as lines.
 #pragma once
 
 #include <sys/types.h>
@@ -15,11 +15,6 @@
 
 namespace ledsign::test {
 
-struct Line {
-    Clock::time_point at;
-    std::string text;
-};
-
 // Where Wine is, where the Windows build and the prefix are, and whether a missing Wine
 // is a failure (CI) or a reason to skip (a developer's machine without it). With
 // LEDSIGN_WINE_ARCH=x64 the tests run the 64-bit build in a 64-bit prefix.
@@ -31,12 +26,11 @@ struct WineSetup {
     // 32-bit build under Wine.
     static bool MachineRunsBuild();
     static bool WineInstalled();
-    static bool MustRun();  // CI=true
     static std::string WindowsBuildDir();
     static std::string Prefix();
     static std::string HostExe();
-    // Drive Z: of every prefix is the Unix root.
-    static std::string WindowsPath(const std::string& unixPath);
+    // The Windows path of a file of the Windows build (drive Z: of every prefix is the Unix root).
+    static std::string WindowsBuildPath(const std::string& file);
 };
 
 // A COM port of the prefix mapped to a pseudo-terminal for as long as the lease lives. Ports
@@ -91,8 +85,8 @@ public:
     WineHost(const WineHost&) = delete;
     WineHost& operator=(const WineHost&) = delete;
 
-    // Waits for the count-th standard-output line that starts with `prefix`.
-    bool WaitForOutput(const std::string& prefix, int count = 1, int timeoutMs = 20000);
+    // Waits for the count-th standard-output line that starts with `prefix`; says the output.
+    ::testing::AssertionResult WaitForOutput(const std::string& prefix, int count = 1, int timeoutMs = 20000);
     // Answers a "wait" step.
     void Continue();
     // Stops reading standard error and fills its pipe, so that the host's next trace line
@@ -104,14 +98,14 @@ public:
 
     std::vector<std::string> Output() const;
     // Standard error's lines, without the filler that BlockErrors put there.
-    std::vector<Line> Errors() const;
+    std::vector<std::string> Errors() const;
     // The trace lines that the DLL left through OutputDebugStringA, in order.
     std::vector<std::string> TraceLines() const;
 
 private:
     void Start(std::vector<std::string> args, const std::vector<std::string>& extraEnvironment, bool console = false);
     void ReadLoop();
-    void Drain(int fd, std::string& pending, std::vector<Line>& lines);
+    void Drain(int fd, std::string& pending, std::vector<std::string>& lines);
 
     pid_t child_ = -1;
     int input_ = -1, output_ = -1, errors_ = -1;
@@ -121,7 +115,7 @@ private:
     std::atomic<int> pollRounds_{0};
     mutable std::mutex mutex_;
     std::string pendingOut_, pendingErr_;
-    std::vector<Line> outLines_, errLines_;
+    std::vector<std::string> outLines_, errLines_;
     std::thread reader_;
 };
 

@@ -177,6 +177,9 @@ public:
     // True while a drain asked for has not ended: the thread is in the driver, or about to be.
     bool InDriver() const { return Usable() && finished_.load() != requested_.load(); }
 
+    // Waits until the drain asked for last has ended; false when it has not by the deadline.
+    bool WaitIdle(MonotonicMs deadline) { return !Usable() || WaitFinished(requested_.load(), deadline); }
+
 private:
     // A thread started before a fork does not exist in the child.
     bool Usable() const { return running_ && generation_ == forkGeneration.load(); }
@@ -304,6 +307,14 @@ void DiscardOutput(PlatformPort& port) {
     if (!port.discardOwed) tcflush(port.fd, TCOFLUSH);
 }
 
+// An owed discard is made before anything new is queued behind the abandoned bytes, once the driver
+// has let go of their drain: false when it still holds it at the deadline.
+bool MakeOwedDiscard(PlatformPort& port, MonotonicMs deadline) {
+    if (!DrainerOf(port).WaitIdle(deadline)) return false;
+    DiscardOutput(port);
+    return true;
+}
+
 // Frees a descriptor from 0, 1 or 2: a host started with standard error closed must never
 // have its trace lines written onto the sign's line.
 int AboveStandardStreams(int fd) {
@@ -414,9 +425,9 @@ void PlatformClose(PlatformPort& port) {
 int32_t PlatformWrite(PlatformPort& port, const uint8_t* bytes, uint32_t count) {
     port.fault = LineFault{};
     if (port.fd < 0) return -1;
-    if (port.discardOwed) DiscardOutput(port);
     const MonotonicMs deadline = NowMs() + WriteDeadlineMs(count, port.baudRate);
     Readiness state = Readiness::kReady;
+    if (port.discardOwed && !MakeOwedDiscard(port, deadline)) state = DrainTimedOut(port);
     uint32_t done = 0;
     while (done < count && state == Readiness::kReady) {
         const ssize_t written = write(port.fd, bytes + done, count - done);

@@ -6,10 +6,12 @@
 
 #include <cstdlib>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "LineScenarios.h"
+#include "Pty.h"
 #include "RecordingLine.h"
 #include "SignCases.h"
 
@@ -45,6 +47,30 @@ public:
     virtual void Replug() = 0;  // a device is back behind the same name
     // Everything the line the far side last acted on has received, once it is quiet.
     virtual std::string Received() = 0;
+};
+
+// A pty behind a name the plug-in opens (`Name`: a link natively, a COM port under Wine). It stops
+// reading, or goes away (the name removed, the pty closed, as a USB adapter pulled) and comes back
+// as a new pty behind the same name.
+template <class Name>
+class PtyBehindName : public FarSide {
+public:
+    const Name& Port() const { return name_; }
+    void Stall() override { line_->Stall(); }
+    void Resume() override { line_->Resume(); }
+    void Unplug() override {
+        name_.Remove();
+        line_->CloseMaster();
+    }
+    void Replug() override {
+        line_ = std::make_unique<Pty>();
+        name_.PointAt(*line_);
+    }
+    std::string Received() override { return line_->Settle(100); }
+
+protected:
+    std::unique_ptr<Pty> line_ = std::make_unique<Pty>();
+    Name name_{*line_};
 };
 
 // Answers a scenario's asks through a far side, and keeps what arrived since the line last moved

@@ -86,15 +86,15 @@ ComPort::ComPort(const Pty& pty, int number) {
     }
 }
 
-void ComPort::Unplug() { unlink(DosDevice(number_).c_str()); }
+void ComPort::Remove() { unlink(DosDevice(number_).c_str()); }
 
 void ComPort::PointAt(const Pty& pty) {
-    Unplug();
+    Remove();
     if (symlink(pty.SlavePath().c_str(), DosDevice(number_).c_str()) != 0) number_ = 0;
 }
 
 ComPort::~ComPort() {
-    if (number_ > 0) Unplug();
+    if (number_ > 0) Remove();
     if (lock_ >= 0) close(lock_);
 }
 

@@ -48,7 +48,7 @@ public:
     // The port now leads to another pty: a USB adapter plugged back in under the same COM name.
     void PointAt(const Pty& pty);
     // The port leads nowhere: the adapter is unplugged and its COM name gone.
-    void Unplug();
+    void Remove();
 
 private:
     int number_ = 0;

@@ -199,29 +199,8 @@ TEST_P(WineDll, UnloadWithThePortOpenClosesItAfterTheTerminatingLine) {
     EXPECT_EQ(host.TraceLines(), LoadAndUnloadTraces(c));
 }
 
-// The far side of a COM port: a pty behind the port's name, which stops reading, or goes away (its
-// name unmapped, its pty closed, as a USB adapter pulled) and comes back as a new pty.
-class ComFarSide : public FarSide {
-public:
-    bool Mapped() const { return port_.Mapped(); }
-    std::string Name() const { return port_.Name(); }
-
-    void Stall() override { line_->Stall(); }
-    void Resume() override { line_->Resume(); }
-    void Unplug() override {
-        port_.Unplug();
-        line_->CloseMaster();
-    }
-    void Replug() override {
-        line_ = std::make_unique<Pty>();
-        port_.PointAt(*line_);
-    }
-    std::string Received() override { return line_->Settle(100); }
-
-private:
-    std::unique_ptr<Pty> line_ = std::make_unique<Pty>();
-    ComPort port_{*line_};
-};
+// The far side of a COM port: a pty behind the port's name.
+using ComFarSide = PtyBehindName<ComPort>;
 
 class WineScenario : public ::testing::TestWithParam<ScenarioCase> {
 protected:
@@ -234,9 +213,9 @@ TEST_P(WineScenario, RunsOnAComPort) {
     const SignCase& c = *GetParam().sign;
     const LineScenario& scenario = *GetParam().scenario;
     ComFarSide farSide;
-    ASSERT_TRUE(farSide.Mapped());
+    ASSERT_TRUE(farSide.Port().Mapped());
     ScenarioPlayer player(farSide);
-    WineHost host(c.dll, ScenarioWords(scenario, farSide.Name()), {"LEDSIGN_TRACE=1"});
+    WineHost host(c.dll, ScenarioWords(scenario, farSide.Port().Name()), {"LEDSIGN_TRACE=1"});
     int asked = 0;
     for (const ScenarioStep& step : scenario.steps) {
         if (std::strncmp(step.step, "ask ", 4) != 0) continue;
@@ -253,9 +232,9 @@ TEST_P(WineScenario, RunsOnAComPort) {
     const std::vector<std::string> events = ReadFrameTrace(host.TraceLines(), c.dll).events;
     ASSERT_FALSE(events.empty());
     // Wine answers a write on a hung-up pty with ERROR_NOT_READY.
-    EXPECT_EQ(events[0].rfind(farSide.Name() + " lost: WriteFile: ", 0), 0u) << events[0];
+    EXPECT_EQ(events[0].rfind(farSide.Port().Name() + " lost: WriteFile: ", 0), 0u) << events[0];
     EXPECT_EQ(events[0].substr(events[0].size() - 5), " (21)") << events[0];
-    if (Asks(scenario, "frames")) EXPECT_EQ(events.back(), farSide.Name() + ReopenedAt(c, 9600));
+    if (Asks(scenario, "frames")) EXPECT_EQ(events.back(), farSide.Port().Name() + ReopenedAt(c, 9600));
 }
 
 INSTANTIATE_TEST_SUITE_P(Dlls, WineScenario, ::testing::ValuesIn(EveryScenarioCase()), ScenarioCaseName);

@@ -12,7 +12,6 @@
 //                                                                    -> "write-until 1 ms=1250 tries=-1,-1,1"
 //   clear                             ClearLed                       -> "clear 1 ms=0"
 //   mode N                            SetShowMode(N)                 -> "mode"
-//   sleep MS                          the host waits                 -> "sleep MS"
 //   ask WHAT                          "ask WHAT", then the host's far side does WHAT (stall the line,
 //                                     unplug it, ...) before the next step
 #pragma once
@@ -122,12 +121,6 @@ inline const Kind kKinds[] = {
     {"mode", 1, [](Host host, Args args) {
          long mode = 0;
          return ParseNumber(args[0], mode) && (host.exports.SetShowMode(static_cast<unsigned char>(mode)), host.Said("mode"));
-     }},
-    {"sleep", 1, [](Host host, Args args) {
-         long ms = 0;
-         if (!ParseNumber(args[0], ms) || ms < 0) return false;
-         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-         return host.Said("sleep " + args[0]);
      }},
     {"ask", 1, [](Host host, Args args) { return host.Said("ask " + args[0]) && (host.ask(args[0]), true); }},
 };

@@ -2,7 +2,7 @@
 // It loads one DLL by path, resolves the nine exports by name and by ordinal, and runs the
 // steps given on its command line through cdecl function pointers, one result line per step: the
 // steps every test host reads (tests/HostSteps.h: init, open, isopen, close, write, write-hex,
-// write-until, clear, mode, sleep, ask), where "ask" reads one line from standard input once the far
+// write-until, clear, mode, ask), where "ask" reads one line from standard input once the far
 // side has acted, and these of its own:
 //
 //   winhost DLL STEP...
@@ -167,7 +167,7 @@ public:
     // 0 on a bad step.
     size_t Step(const std::vector<std::string>& words, size_t at) {
         const std::string& step = words[at];
-        const bool needsDll = step != "sleep" && step != "ask" && step != "version-info";
+        const bool needsDll = step != "ask" && step != "version-info";
         if (module_ == nullptr && needsDll) {
             Say("error step=%s after unload", step.c_str());
             return 0;
